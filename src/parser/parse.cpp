@@ -1,0 +1,218 @@
+#include "parser/parse.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "bruker/raw.hpp"
+#include "error/fail.hpp"
+#include "parser/decode.hpp"
+#include "text/readers.hpp"
+#include "text/rules.hpp"
+#include "text/unicode.hpp"
+#include "xml/archive.hpp"
+#include "xml/readers.hpp"
+
+namespace difrax::parser {
+namespace {
+
+using text::Lines;
+
+constexpr std::size_t detection_window = 65536;
+
+bool starts_with(std::span<const std::byte> data, std::string_view signature) {
+    return data.size() >= signature.size() && as_chars(data).substr(0, signature.size()) == signature;
+}
+
+bool is_raw(std::span<const std::byte> data) {
+    if (starts_with(data, "RAW1.01") || starts_with(data, "RAW4.00") || starts_with(data, "RAW2")) return true;
+    if (!starts_with(data, "RAW ")) return false;
+    std::string_view head = as_chars(data).substr(0, std::min<std::size_t>(data.size(), 256));
+    return head.find('\0') != std::string_view::npos;
+}
+
+bool is_zip(std::span<const std::byte> data) {
+    return starts_with(data, "PK\x03\x04") || starts_with(data, std::string_view("PK\x05\x06", 4));
+}
+
+Result<Points> parse_container(std::span<const std::byte> data, const ReadOptions& options) {
+    auto archive = xml::Archive::open(data);
+    if (!archive) return std::unexpected(std::move(archive.error()));
+    std::vector<std::string> names = archive->names();
+    constexpr std::string_view container = "DataContainer.xml";
+    for (const std::string& name : names)
+        if (name.ends_with(container)) return xml::parse_brml(data, options.index);
+    for (const std::string& name : names)
+        if (name == "root.xml" || (name.size() >= 4 && name.find("Profile") != std::string::npos && name.ends_with(".txt")))
+            return xml::parse_rasx(data, options.index);
+    return std::unexpected(Error::unknown_format());
+}
+
+// The first 64 KiB of the text, cut back to a character boundary.
+std::string_view detection_prefix(std::string_view text) {
+    if (text.size() <= detection_window) return text;
+    std::size_t end = detection_window;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+template <class Predicate>
+bool any_line(std::string_view prefix, Predicate&& test) {
+    Lines lines(prefix);
+    std::string_view line;
+    while (lines.next(line))
+        if (test(line)) return true;
+    return false;
+}
+
+bool line_begins(std::string_view line, std::string_view marker) {
+    return text::trim_start(line).starts_with(marker);
+}
+
+bool first_word_is(std::string_view line, std::string_view word) {
+    text::Words words(line);
+    std::string_view first;
+    return words.next(first) && first == word;
+}
+
+bool reads_as_number(std::string_view token) { return text::decimal(token).has_value(); }
+
+bool is_chi_header_line(std::string_view line) {
+    std::string_view t = text::trim(line);
+    if (t.empty() || t.front() == ';' || t.front() == '!' || t.front() == '#') return false;
+    text::Words words(t);
+    std::string_view first, second;
+    words.next(first);
+    if (!reads_as_number(first)) return true;
+    return !(words.next(second) && reads_as_number(second));
+}
+
+// Lines 1-3 are header lines, line 4 holds the point count (and optionally
+// "1"), and the count matches the non-blank lines that follow.
+bool has_chi_shape(std::string_view prefix, std::string_view whole) {
+    std::string_view head[5];
+    Lines lines(prefix);
+    for (auto& line : head)
+        if (!lines.next(line)) return false;
+    for (int i = 0; i < 3; ++i)
+        if (!is_chi_header_line(head[i])) return false;
+    std::vector<std::string_view> count_words = text::words(head[3]);
+    if (count_words.empty() || count_words.size() > 2) return false;
+    if (count_words.size() == 2 && count_words[1] != "1") return false;
+    std::optional<std::uint64_t> count;
+    for (std::string_view w : count_words) {
+        auto value = text::unsigned_decimal(w);
+        if (!value) return false;
+        if (!count) count = value;
+    }
+    Lines all(whole);
+    std::string_view line;
+    for (int i = 0; i < 4; ++i) all.next(line);
+    std::uint64_t points = 0;
+    while (all.next(line)) {
+        if (!text::trim(line).empty() && ++points > *count) return false;
+    }
+    return points == *count;
+}
+
+bool is_signed_int32(std::string_view token) {
+    if (!token.empty() && (token.front() == '+' || token.front() == '-')) {
+        bool negative = token.front() == '-';
+        token.remove_prefix(1);
+        auto v = text::unsigned_decimal(token);
+        if (!v || token.front() == '+') return false;
+        return negative ? *v <= 2147483648ull : *v <= 2147483647ull;
+    }
+    auto v = text::unsigned_decimal(token);
+    return v && token.front() != '+' && *v <= 2147483647ull;
+}
+
+// DIF files list reflections (2theta, d, I, h, k, l), not measured profiles.
+bool is_dif_peak_list(std::string_view prefix) {
+    int reflection_rows = 0;
+    Lines lines(prefix);
+    std::string_view line;
+    while (lines.next(line)) {
+        std::vector<std::string_view> tokens = text::words(line);
+        std::size_t n = tokens.size();
+        if ((n == 5 || n == 6) && reads_as_number(tokens[0]) && reads_as_number(tokens[1]) &&
+            is_signed_int32(tokens[n - 3]) && is_signed_int32(tokens[n - 2]) && is_signed_int32(tokens[n - 1])) {
+            if (++reflection_rows >= 3) return true;
+        }
+        std::string low = text::lower(line);
+        std::vector<std::string_view> low_tokens = text::words(low);
+        for (std::size_t i = 0; i + 2 < low_tokens.size(); ++i)
+            if (low_tokens[i] == "h" && low_tokens[i + 1] == "k" && low_tokens[i + 2] == "l") return true;
+    }
+    return false;
+}
+
+Result<Points> single(std::uint64_t index, auto&& reader) {
+    if (auto ok = one_pattern(index); !ok) return std::unexpected(std::move(ok.error()));
+    return reader();
+}
+
+}  // namespace
+
+Result<void> one_pattern(std::uint64_t index) {
+    if (index != 0) return parse_error("this format has one pattern; index must be 0");
+    return {};
+}
+
+std::string extension(std::string_view filename) {
+    std::string_view name;
+    while (!filename.empty()) {
+        std::size_t slash = filename.rfind('/');
+        std::string_view component = slash == std::string_view::npos ? filename : filename.substr(slash + 1);
+        filename = slash == std::string_view::npos ? std::string_view() : filename.substr(0, slash);
+        if (component.empty() || component == ".") continue;
+        name = component;
+        break;
+    }
+    if (name.empty() || name == "..") return {};
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    return text::ascii_lower(name.substr(dot + 1));
+}
+
+Result<Points> parse(std::span<const std::byte> data, std::string_view filename, const ReadOptions& options) {
+    const std::string ext = extension(filename);
+    const std::uint64_t index = options.index;
+    auto xy = [&] { return single(index, [&] { return text::parse_xy(data); }); };
+    auto chi = [&] { return single(index, [&] { return text::parse_chi(data); }); };
+    auto pdcif = [&] { return single(index, [&] { return text::parse_pdcif(data, options.block); }); };
+
+    if (is_raw(data)) return bruker::parse_bruker_raw(data, index);
+    if (is_zip(data)) return parse_container(data, options);
+
+    // Detection's own decoding; the chosen reader decodes again by itself.
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    const std::string_view whole = decoded->view();
+    const std::string_view prefix = detection_prefix(whole);
+
+    if (prefix.find('\0') != std::string_view::npos) return std::unexpected(Error::unknown_format());
+    if (has_xrdml_root(whole)) return xml::parse_xrdml(data, index);
+    if (any_line(prefix, [](auto l) { return line_begins(l, "*RAS_DATA_START") || line_begins(l, "*RAS_HEADER_START"); }))
+        return text::parse_ras(data, index);
+    if (prefix.find("_pd_") != std::string_view::npos && any_line(prefix, [](auto l) { return line_begins(l, "data_"); }))
+        return pdcif();
+    if (any_line(prefix, [](auto l) { return first_word_is(l, "BANK"); })) return text::parse_gsas(data, index);
+    if (any_line(prefix, [](auto l) { return line_begins(l, "_DRIVE=") || line_begins(l, "_DRIVE ="); }))
+        return text::parse_uxd(data, index);
+    if (has_chi_shape(prefix, whole)) return chi();
+
+    if (ext == "ras") return text::parse_ras(data, index);
+    if (ext == "uxd") return text::parse_uxd(data, index);
+    if (ext == "gsa" || ext == "gda" || ext == "xra" || ext == "raw" || ext == "gsas" || ext == "fxye")
+        return text::parse_gsas(data, index);
+    if (ext == "cif") return pdcif();
+    if (ext == "chi") return chi();
+    if (ext == "dif" && is_dif_peak_list(prefix))
+        return parse_error("DIF reflection peak lists are not measured XRD profiles");
+    if (ext == "rasx" || ext == "brml") return parse_error(ext + " is not a readable ZIP archive");
+    if (ext == "xrdml") return xml::parse_xrdml(data, index);
+    return xy();
+}
+
+}  // namespace difrax::parser

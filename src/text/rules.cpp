@@ -1,0 +1,303 @@
+#include "text/rules.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#include "error/fail.hpp"
+#include "text/unicode.hpp"
+
+namespace difrax::text {
+namespace {
+
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool equals_ascii_nocase(std::string_view s, std::string_view word) noexcept {
+    if (s.size() != word.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+// Length of the separator (white space or ",") at line[i], or 0.
+inline std::size_t field_separator(std::string_view line, std::size_t i) noexcept {
+    auto b = static_cast<unsigned char>(line[i]);
+    if (b < 0x80) return (b == ' ' || b == ',' || (b >= 0x09 && b <= 0x0D)) ? 1 : 0;
+    return space_length(line, i);
+}
+
+}  // namespace
+
+std::optional<double> decimal(std::string_view s) noexcept {
+    const char* p = s.data();
+    const char* end = p + s.size();
+    if (p == end) return std::nullopt;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+        if (p == end) return std::nullopt;
+    }
+    if (!is_digit(*p) && *p != '.') {
+        std::string_view word(p, static_cast<std::size_t>(end - p));
+        double v;
+        if (equals_ascii_nocase(word, "inf") || equals_ascii_nocase(word, "infinity"))
+            v = std::numeric_limits<double>::infinity();
+        else if (equals_ascii_nocase(word, "nan"))
+            v = std::numeric_limits<double>::quiet_NaN();
+        else
+            return std::nullopt;
+        return negative ? -v : v;
+    }
+    const char* digits = p;
+    // Decimal exponent of the leading significant digit, to tell an overflow
+    // from an underflow when the conversion reports the value out of range.
+    long long lead = 0;
+    bool seen_nonzero = false;
+    std::size_t count = 0;
+    while (p != end && is_digit(*p)) {
+        if (seen_nonzero) {
+            ++lead;
+        } else if (*p != '0') {
+            seen_nonzero = true;
+        }
+        ++p;
+        ++count;
+    }
+    if (p != end && *p == '.') {
+        ++p;
+        long long position = 0;
+        while (p != end && is_digit(*p)) {
+            ++position;
+            if (!seen_nonzero && *p != '0') {
+                seen_nonzero = true;
+                lead = -position;
+            }
+            ++p;
+            ++count;
+        }
+    }
+    if (count == 0) return std::nullopt;
+    long long exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool exp_negative = false;
+        if (p != end && (*p == '+' || *p == '-')) {
+            exp_negative = *p == '-';
+            ++p;
+        }
+        if (p == end || !is_digit(*p)) return std::nullopt;
+        while (p != end && is_digit(*p)) {
+            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p - '0');
+            ++p;
+        }
+        if (exp_negative) exponent = -exponent;
+    }
+    if (p != end) return std::nullopt;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(digits, end, value, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        value = (lead + exponent >= 0) ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+Result<double> number(std::string_view token) {
+    std::optional<double> value = decimal(token);
+    if (!value && token.find_first_of("Dd") != std::string_view::npos) {
+        std::string copy(token);
+        for (char& c : copy)
+            if (c == 'D' || c == 'd') c = 'E';
+        value = decimal(copy);
+    }
+    if (!value) return parse_error("Invalid numeric value " + quoted(token));
+    if (!std::isfinite(*value)) return parse_error("Non-finite numeric value " + quoted(token));
+    return *value;
+}
+
+bool Fields::next(std::string_view& field) noexcept {
+    std::size_t n = line_.size();
+    while (pos_ < n) {
+        std::size_t sep = field_separator(line_, pos_);
+        if (sep == 0) break;
+        pos_ += sep;
+    }
+    if (pos_ >= n) return false;
+    std::size_t start = pos_;
+    while (pos_ < n && field_separator(line_, pos_) == 0) {
+        auto b = static_cast<unsigned char>(line_[pos_]);
+        pos_ += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    }
+    field = line_.substr(start, pos_ - start);
+    return true;
+}
+
+bool Words::next(std::string_view& word) noexcept {
+    std::size_t n = line_.size();
+    while (pos_ < n) {
+        std::size_t sep = space_length(line_, pos_);
+        if (sep == 0) break;
+        pos_ += sep;
+    }
+    if (pos_ >= n) return false;
+    std::size_t start = pos_;
+    while (pos_ < n && space_length(line_, pos_) == 0) {
+        auto b = static_cast<unsigned char>(line_[pos_]);
+        pos_ += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    }
+    word = line_.substr(start, pos_ - start);
+    return true;
+}
+
+std::vector<std::string_view> fields(std::string_view line) {
+    std::vector<std::string_view> out;
+    Fields split(line);
+    std::string_view f;
+    while (split.next(f)) out.push_back(f);
+    return out;
+}
+
+std::vector<std::string_view> words(std::string_view line) {
+    std::vector<std::string_view> out;
+    Words split(line);
+    std::string_view w;
+    while (split.next(w)) out.push_back(w);
+    return out;
+}
+
+Result<std::pair<double, double>> xy_row(std::string_view line, std::string_view tag) {
+    Fields split(line);
+    std::string_view first, second;
+    if (!split.next(first)) return parse_error(std::string(tag) + ": missing position");
+    if (!split.next(second)) return parse_error(std::string(tag) + ": missing intensity");
+    auto x = number(first);
+    if (!x) return std::unexpected(std::move(x.error()));
+    auto y = number(second);
+    if (!y) return std::unexpected(std::move(y.error()));
+    return std::pair{*x, *y};
+}
+
+Result<Points> pattern(std::vector<double> x, std::vector<double> y, std::string_view tag) {
+    if (x.empty() || x.size() != y.size())
+        return parse_error(std::string(tag) + ": no complete x/y pattern found");
+    return Points{std::move(x), std::move(y)};
+}
+
+Result<std::vector<double>> line_values(std::string_view line) {
+    std::vector<double> out;
+    Fields split(line);
+    std::string_view f;
+    while (split.next(f)) {
+        auto v = number(f);
+        if (!v) return std::unexpected(std::move(v.error()));
+        out.push_back(*v);
+    }
+    return out;
+}
+
+Result<void> append_white_space_values(std::string_view line, std::vector<double>& out) {
+    Words split(line);
+    std::string_view w;
+    while (split.next(w)) {
+        auto v = number(w);
+        if (!v) return std::unexpected(std::move(v.error()));
+        out.push_back(*v);
+    }
+    return {};
+}
+
+std::string axis_key(std::string_view label) {
+    std::string kept;
+    kept.reserve(label.size());
+    std::size_t i = 0;
+    while (i < label.size()) {
+        std::size_t start = i;
+        char32_t c = next_char(label, i);
+        if (is_space(c) || c == '-' || c == '_') continue;
+        kept.append(label.substr(start, i - start));
+    }
+    return lower_each(kept);
+}
+
+Result<void> check_axis(std::string_view label, std::string_view tag) {
+    static constexpr std::string_view refused[] = {"x",     "y",     "z",    "d",    "q",     "phi",
+                                                   "chi",   "khi",   "psi",  "tof",  "beta",  "time",
+                                                   "theta", "omega", "alpha", "2thetarad"};
+    std::string key = axis_key(label);
+    for (std::string_view r : refused)
+        if (key == r)
+            return parse_error(std::string(tag) + ": axis " + quoted(label) + " is not 2theta in degrees");
+    return {};
+}
+
+std::string quoted(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 2);
+    out.push_back('"');
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t start = i;
+        char32_t c = next_char(text, i);
+        switch (c) {
+        case '"': out += "\\\""; continue;
+        case '\\': out += "\\\\"; continue;
+        case '\t': out += "\\t"; continue;
+        case '\r': out += "\\r"; continue;
+        case '\n': out += "\\n"; continue;
+        case 0: out += "\\0"; continue;
+        default: break;
+        }
+        if (is_printable(c) && !is_grapheme_extend(c)) {
+            out.append(text.substr(start, i - start));
+            continue;
+        }
+        out += "\\u{";
+        bool started = false;
+        for (int shift = 20; shift >= 0; shift -= 4) {
+            unsigned digit = (c >> shift) & 0xF;
+            if (digit != 0 || started || shift == 0) {
+                out.push_back(hex[digit]);
+                started = true;
+            }
+        }
+        out.push_back('}');
+    }
+    out.push_back('"');
+    return out;
+}
+
+std::optional<std::uint64_t> unsigned_decimal(std::string_view text) noexcept {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (!is_digit(c)) return std::nullopt;
+        std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::string ascii_upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+std::string ascii_lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+}  // namespace difrax::text

@@ -1,0 +1,112 @@
+// The rules shared by the column text readers: lines, fields, the decimal
+// number grammar, two-column rows, result assembly, axis labels and the quoted
+// form in which messages show tokens and labels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "difrax/difrax.hpp"
+#include "load/points.hpp"
+
+namespace difrax::text {
+
+// Lines of a text: split at LF, a CR directly before the LF dropped, a last
+// line without LF counted; an empty text has no lines.
+class Lines {
+public:
+    explicit Lines(std::string_view text) noexcept : rest_(text) {}
+    bool next(std::string_view& line) noexcept {
+        if (rest_.empty()) return false;
+        std::size_t nl = rest_.find('\n');
+        if (nl == std::string_view::npos) {
+            line = rest_;
+            rest_ = {};
+            return true;
+        }
+        line = rest_.substr(0, nl);
+        rest_.remove_prefix(nl + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        return true;
+    }
+    // What has not been handed out yet.
+    std::string_view rest() const noexcept { return rest_; }
+
+private:
+    std::string_view rest_;
+};
+
+// Reads a token with the decimal number grammar: optional sign; digits with
+// an optional point, or a point and digits; optional exponent (e or E,
+// optional sign, digits); or inf, infinity, nan in any case with an optional
+// sign. Too large becomes an infinity, too small zero. Nothing when the token
+// is outside the grammar.
+std::optional<double> decimal(std::string_view token) noexcept;
+
+// decimal(), falling back to Fortran "D" exponents (1.5D3); refuses what does
+// not read ("Invalid numeric value ...") and non-finite values ("Non-finite
+// numeric value ...").
+Result<double> number(std::string_view token);
+
+// Splits lines into fields at white space and commas, without allocating.
+class Fields {
+public:
+    explicit Fields(std::string_view line) noexcept : line_(line) {}
+    bool next(std::string_view& field) noexcept;
+
+private:
+    std::string_view line_;
+    std::size_t pos_ = 0;
+};
+
+// Splits lines into words at white space only.
+class Words {
+public:
+    explicit Words(std::string_view line) noexcept : line_(line) {}
+    bool next(std::string_view& word) noexcept;
+
+private:
+    std::string_view line_;
+    std::size_t pos_ = 0;
+};
+
+std::vector<std::string_view> fields(std::string_view line);
+std::vector<std::string_view> words(std::string_view line);
+
+// First two fields of a data row as (x, y); further fields are ignored.
+Result<std::pair<double, double>> xy_row(std::string_view line, std::string_view tag);
+
+// The reader's result, or "{tag}: no complete x/y pattern found" when it is
+// empty or the lengths differ.
+Result<Points> pattern(std::vector<double> x, std::vector<double> y, std::string_view tag);
+
+// Every field of the line read with number().
+Result<std::vector<double>> line_values(std::string_view line);
+// Every white-space separated word of the line read with number(), appended.
+Result<void> append_white_space_values(std::string_view line, std::vector<double>& out);
+
+// Axis label comparison key: white space, "-" and "_" removed, the rest
+// lower-cased character by character.
+std::string axis_key(std::string_view label);
+
+// Refuses labels that name a known axis other than 2theta in degrees.
+Result<void> check_axis(std::string_view label, std::string_view tag);
+
+// The text between double quotes, with \" \\ \t \r \n \0 escapes and \u{..}
+// for characters that are not printable or that extend a grapheme.
+std::string quoted(std::string_view text);
+
+// An unsigned decimal count: ASCII digits with one optional leading "+",
+// fitting 64 bits.
+std::optional<std::uint64_t> unsigned_decimal(std::string_view text) noexcept;
+
+// ASCII upper- and lower-casing (only A-Z / a-z change).
+std::string ascii_upper(std::string_view s);
+std::string ascii_lower(std::string_view s);
+
+}  // namespace difrax::text

@@ -1,0 +1,60 @@
+// Free column text: every line whose first two fields read as numbers is a
+// point; titles, headings, comments and other text lines are skipped wherever
+// they stand.
+#include "error/fail.hpp"
+#include "parser/decode.hpp"
+#include "text/readers.hpp"
+#include "text/rules.hpp"
+#include "text/unicode.hpp"
+
+#include <cmath>
+
+namespace difrax::text {
+namespace {
+
+// The line trimmed of white space, then of leading byte-order-mark characters
+// (U+FEFF, which concatenated exports leave inside the text).
+std::string_view working_line(std::string_view line) {
+    std::string_view t = trim(line);
+    while (t.starts_with("\xEF\xBB\xBF")) t.remove_prefix(3);
+    return t;
+}
+
+bool is_comment(char first) {
+    return first == ';' || first == '!' || first == '#' || first == '\'' || first == '/';
+}
+
+}  // namespace
+
+Result<Points> parse_xy(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    const std::string_view text = decoded->view();
+
+    std::vector<double> x, y;
+    // A typical row is 15-25 bytes: reserving for that avoids most regrowth.
+    x.reserve(text.size() / 24);
+    y.reserve(text.size() / 24);
+
+    Lines lines(text);
+    std::string_view line;
+    while (lines.next(line)) {
+        std::string_view work = working_line(line);
+        if (work.find('\0') != std::string_view::npos)
+            return parse_error("Binary data supplied to an ASCII pattern reader");
+        if (work.empty() || is_comment(work.front())) continue;
+        Fields split(work);
+        std::string_view first, second;
+        if (!split.next(first) || !split.next(second)) continue;
+        auto a = decimal(first);
+        if (!a) continue;
+        auto b = decimal(second);
+        if (!b) continue;
+        if (!std::isfinite(*a) || !std::isfinite(*b)) return parse_error("ASCII pattern contains a non-finite value");
+        x.push_back(*a);
+        y.push_back(*b);
+    }
+    return pattern(std::move(x), std::move(y), "ASCII");
+}
+
+}  // namespace difrax::text

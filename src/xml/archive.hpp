@@ -1,0 +1,43 @@
+// Members of a ZIP container held in memory (BRML and RASX files), read one at
+// a time and never past 256 MiB.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "difrax/difrax.hpp"
+
+namespace difrax::xml {
+
+// The most that is ever read from one member: 256 MiB plus one byte.
+inline constexpr std::size_t member_cap = 256u * 1024u * 1024u + 1u;
+
+class Archive {
+public:
+    // Opens the bytes in place (no copy); a failure is a Zip error.
+    static Result<Archive> open(std::span<const std::byte> data);
+
+    // Member names as stored, in central-directory order.
+    std::vector<std::string> names() const;
+
+    // The decompressed content of the member with exactly this name:
+    // FileNotFoundInArchive when there is none, Zip when it cannot be opened,
+    // Io for read failures and CRC mismatches, Parse past 256 MiB.
+    Result<std::vector<std::byte>> member(std::string_view name) const;
+
+    // Same, with a smaller cap (for tests of the limit).
+    Result<std::vector<std::byte>> member(std::string_view name, std::size_t cap) const;
+
+private:
+    struct Handle;
+    explicit Archive(std::shared_ptr<Handle> handle, std::size_t input_size)
+        : handle_(std::move(handle)), input_size_(input_size) {}
+    std::shared_ptr<Handle> handle_;
+    std::size_t input_size_;
+};
+
+}  // namespace difrax::xml

@@ -1,0 +1,21 @@
+// The XML-based readers: PANalytical XRDML documents and the ZIP containers
+// Bruker BRML and Rigaku RASX.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "difrax/difrax.hpp"
+#include "load/points.hpp"
+
+namespace difrax::xml {
+
+// `index` counts scans over all xrdMeasurement elements.
+Result<Points> parse_xrdml(std::span<const std::byte> data, std::uint64_t index);
+// `index` counts the raw data members listed by the data container.
+Result<Points> parse_brml(std::span<const std::byte> data, std::uint64_t index);
+// `index` counts the data folders that hold a profile.
+Result<Points> parse_rasx(std::span<const std::byte> data, std::uint64_t index);
+
+}  // namespace difrax::xml
