@@ -66,9 +66,9 @@ bool has_xrdml_root(std::string_view text) {
     constexpr std::size_t chunk = 64 * 1024;
     std::size_t pos = 0;
     while (!probe.decided) {
-        std::size_t n = std::min(chunk, text.size() - pos);
-        bool last = pos + n == text.size();
-        if (XML_Parse(parser, text.data() + pos, static_cast<int>(n), last) == XML_STATUS_ERROR) break;
+        std::size_t n = std::min(chunk, rest.size() - pos);
+        bool last = pos + n == rest.size();
+        if (XML_Parse(parser, rest.data() + pos, static_cast<int>(n), last) == XML_STATUS_ERROR) break;
         pos += n;
         if (last) break;
     }

@@ -1,8 +1,155 @@
+// Powder CIF profiles (the pdCIF dictionary): a data block holds the measured
+// or processed intensities in a loop, and its 2theta axis either as a loop
+// column of angles or as a start, step and end given once. Structure and
+// publication blocks of the same file carry no profile and are passed over.
+#include <cmath>
+#include <cstring>
+
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
+#include "text/cif.hpp"
 #include "text/readers.hpp"
+#include "text/rules.hpp"
 
 namespace difrax::text {
+namespace {
 
-Result<Points> parse_pdcif(std::span<const std::byte>, const std::optional<std::string>&) { return parse_error("pdCIF reader is not available yet"); }
+// An axis given as a start, a step and (optionally) an end.
+struct RangeTags {
+    std::string_view min, inc, max;
+};
+
+constexpr RangeTags processed_range{"_pd_proc_2theta_range_min", "_pd_proc_2theta_range_inc",
+                                    "_pd_proc_2theta_range_max"};
+constexpr RangeTags measured_range{"_pd_meas_2theta_range_min", "_pd_meas_2theta_range_inc",
+                                   "_pd_meas_2theta_range_max"};
+
+bool is_ascii_digits(std::string_view s) noexcept {
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+const std::string_view* single_value(const CifBlock& block, std::string_view tag) {
+    auto it = block.single_values.find(tag);
+    return it == block.single_values.end() ? nullptr : &it->second;
+}
+
+Result<std::vector<double>> cif_numbers(std::span<const std::string_view> texts) {
+    std::vector<double> values;
+    values.reserve(texts.size());
+    for (std::string_view t : texts) {
+        auto v = cif_number(t);
+        if (!v) return std::unexpected(std::move(v.error()));
+        values.push_back(*v);
+    }
+    return values;
+}
+
+Result<std::optional<std::vector<double>>> column_axis(const CifBlock& block, std::string_view tag) {
+    auto texts = cif_column(block, {tag});
+    if (!texts) return std::nullopt;
+    auto axis = cif_numbers(*texts);
+    if (!axis) return std::unexpected(std::move(axis.error()));
+    return std::move(*axis);
+}
+
+// Each angle is computed from the start, never by adding steps up, so the
+// error does not grow along the scan. The end, when given, must match the
+// last angle within a millionth of a step.
+Result<std::optional<std::vector<double>>> range_axis(const CifBlock& block, const RangeTags& tags,
+                                                      std::size_t count) {
+    const std::string_view* min_text = single_value(block, tags.min);
+    const std::string_view* inc_text = single_value(block, tags.inc);
+    if (!min_text || !inc_text) return std::nullopt;
+    auto min = cif_number(*min_text);
+    if (!min) return std::unexpected(std::move(min.error()));
+    auto inc = cif_number(*inc_text);
+    if (!inc) return std::unexpected(std::move(inc.error()));
+    if (*inc <= 0) return parse_error("pdCIF: 2theta increment must be positive");
+
+    std::vector<double> axis(count);
+    for (std::size_t i = 0; i < count; ++i) axis[i] = *min + *inc * static_cast<double>(i);
+
+    // With no point there is no last angle to hold the end against.
+    if (const std::string_view* max_text = single_value(block, tags.max); max_text) {
+        auto max = cif_number(*max_text);
+        if (!max) return std::unexpected(std::move(max.error()));
+        if (!axis.empty() && std::abs(axis.back() - *max) > std::abs(*inc) * 1e-6 + 1e-8)
+            return parse_error("pdCIF: angular range disagrees with point count");
+    }
+    return axis;
+}
+
+}  // namespace
+
+Result<double> cif_number(std::string_view text) {
+    const std::size_t open = text.find('(');
+    if (open == std::string_view::npos) return number(text);
+    const std::string_view rest = text.substr(open + 1);
+    const std::size_t close = rest.find(')');
+    if (close == std::string_view::npos || close == 0 || !is_ascii_digits(rest.substr(0, close)))
+        return parse_error("pdCIF: malformed numeric uncertainty");
+
+    const std::string_view before = text.substr(0, open);
+    const std::string_view after = rest.substr(close + 1);
+    const std::size_t size = before.size() + after.size();
+    char small[64];
+    if (size <= sizeof small) {
+        std::memcpy(small, before.data(), before.size());
+        std::memcpy(small + before.size(), after.data(), after.size());
+        return number({small, size});
+    }
+    std::string joined;
+    joined.reserve(size);
+    joined.append(before).append(after);
+    return number(joined);
+}
+
+std::optional<std::span<const std::string_view>> cif_column(const CifBlock& block,
+                                                            std::initializer_list<std::string_view> names) {
+    for (std::string_view name : names) {
+        auto it = block.loop_columns.find(name);
+        if (it != block.loop_columns.end() && !it->second.empty()) return std::span<const std::string_view>(it->second);
+    }
+    return std::nullopt;
+}
+
+Result<std::optional<std::vector<double>>> cif_2theta_axis(const CifBlock& block, std::size_t count) {
+    auto axis = column_axis(block, "_pd_proc_2theta_corrected");
+    if (!axis || *axis) return axis;
+    axis = range_axis(block, processed_range, count);
+    if (!axis || *axis) return axis;
+    axis = column_axis(block, "_pd_meas_2theta_scan");
+    if (!axis || *axis) return axis;
+    return range_axis(block, measured_range, count);
+}
+
+Result<Points> parse_pdcif(std::span<const std::byte> data, const std::optional<std::string>& block) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    auto blocks = [&]() -> Result<std::vector<CifBlock>> {
+        // The blocks view the text, not the tokens, which can go once grouped.
+        auto tokens = cif_tokens(decoded->view());
+        if (!tokens) return std::unexpected(std::move(tokens.error()));
+        return cif_blocks(*tokens);
+    }();
+    if (!blocks) return std::unexpected(std::move(blocks.error()));
+
+    for (const CifBlock& candidate : *blocks) {
+        if (block && candidate.name.find(*block) == std::string_view::npos) continue;
+        auto texts = cif_column(candidate, {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
+                                            "_pd_meas_counts_total"});
+        if (!texts) continue;
+        auto y = cif_numbers(*texts);
+        if (!y) return std::unexpected(std::move(y.error()));
+        auto x = cif_2theta_axis(candidate, y->size());
+        if (!x) return std::unexpected(std::move(x.error()));
+        if (!*x) continue;
+        if ((*x)->size() != y->size()) return parse_error("pdCIF: 2theta and intensity columns have different lengths");
+        return pattern(std::move(**x), std::move(*y), "pdCIF");
+    }
+    return parse_error("pdCIF: no matching block with 2theta and intensity data");
+}
 
 }  // namespace difrax::text

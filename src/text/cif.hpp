@@ -1,0 +1,73 @@
+// Powder CIF: the tokens of CIF text, the data blocks they build, and the
+// pieces the pdCIF reader takes from a block (numbers with standard
+// uncertainties, loop columns, the 2theta axis).
+//
+// Tokens, block names and values are views into the decoded text: nothing in
+// CIF is unescaped, so every token is a slice of it. The text must outlive the
+// tokens and the blocks built from them.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "difrax/difrax.hpp"
+
+namespace difrax::text {
+
+struct CifToken {
+    // A quoted string's or a text field's content without its delimiters;
+    // otherwise the characters as written.
+    std::string_view text;
+    // Quoted strings and semicolon text fields: always values, never keywords.
+    bool quoted = false;
+
+    // Tags (_...), data_..., save_..., loop_, stop_ and global_, in any case;
+    // never a quoted token.
+    bool control() const noexcept;
+};
+
+// Hashing that lets the tag maps be searched with a string_view.
+struct CifTagHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+template <class Value>
+using CifTagMap = std::unordered_map<std::string, Value, CifTagHash, std::equal_to<>>;
+
+struct CifBlock {
+    // What follows "data_", case kept; may be empty.
+    std::string_view name;
+    // Loop columns and single values, keyed by the ASCII-lowercased tag.
+    CifTagMap<std::vector<std::string_view>> loop_columns;
+    CifTagMap<std::string_view> single_values;
+};
+
+// Splits CIF text into tokens: bare words, quoted strings, semicolon text
+// fields; white space and comments dropped.
+Result<std::vector<CifToken>> cif_tokens(std::string_view text);
+
+// Groups tokens into data blocks in file order. Save frames, global_ and
+// stop_ are passed over.
+Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens);
+
+// A CIF number, with an optional standard uncertainty in parentheses that is
+// dropped: 12.345(6) is 12.345, 1.5(2)e3 is 1500.
+Result<double> cif_number(std::string_view text);
+
+// The first of the named loop columns that exists and holds values (names
+// lowercase, in order of preference). The view lives as long as the block.
+std::optional<std::span<const std::string_view>> cif_column(const CifBlock& block,
+                                                            std::initializer_list<std::string_view> names);
+
+// The block's 2theta axis for `count` points, from the corrected or measured
+// 2theta column or range; nothing when the block has none.
+Result<std::optional<std::vector<double>>> cif_2theta_axis(const CifBlock& block, std::size_t count);
+
+}  // namespace difrax::text
