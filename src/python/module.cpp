@@ -135,18 +135,16 @@ bool check_counts(const Parameters& params, Py_ssize_t nargs, PyObject** bound) 
                      params.positional, plural(params.positional), nargs);
         return false;
     }
-    std::vector<const char*> missing;
-    for (int i = 0; i < params.positional; ++i)
-        if (bound[i] == nullptr) missing.push_back(params.names[i]);
-    if (missing.empty()) return true;
+    // At most two positional parameters, so the names join with " and ".
     std::string list;
-    for (std::size_t i = 0; i < missing.size(); ++i) {
-        if (i > 0) list += missing.size() == 2 ? " and " : (i + 1 == missing.size() ? ", and " : ", ");
-        list += std::string("'") + missing[i] + "'";
+    Py_ssize_t missing = 0;
+    for (int i = 0; i < params.positional; ++i) {
+        if (bound[i] != nullptr) continue;
+        list += std::string(missing++ > 0 ? " and '" : "'") + params.names[i] + "'";
     }
-    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional argument%s: %s", params.function,
-                 static_cast<Py_ssize_t>(missing.size()), plural(static_cast<Py_ssize_t>(missing.size())),
-                 list.c_str());
+    if (missing == 0) return true;
+    PyErr_Format(PyExc_TypeError, "%s missing %zd required positional argument%s: %s", params.function, missing,
+                 plural(missing), list.c_str());
     return false;
 }
 
@@ -309,8 +307,14 @@ constexpr Parameters pattern_params{"Pattern()", pattern_names, 2, 2};
 PyObject* pattern_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* bound[2] = {};
     if (!bind(pattern_params, args, kwargs, bound)) return nullptr;
+    // Converting x may run Python code; y stays referenced meanwhile.
+    Py_INCREF(bound[0]);
+    Py_INCREF(bound[1]);
     std::vector<double> x, y;
-    if (!sequence_argument(bound[0], "x", x) || !sequence_argument(bound[1], "y", y)) return nullptr;
+    bool converted = sequence_argument(bound[0], "x", x) && sequence_argument(bound[1], "y", y);
+    Py_DECREF(bound[0]);
+    Py_DECREF(bound[1]);
+    if (!converted) return nullptr;
     auto pattern = difrax::Pattern::create(std::move(x), std::move(y));
     if (!pattern) {
         to_py_err(pattern.error());
