@@ -70,6 +70,21 @@ struct ReadOptions {
     std::optional<std::string> block;
 };
 
+// The formats difrax reads.
+enum class Format { Xy, Chi, Ras, Uxd, Gsas, PdCif, BrukerRaw, Xrdml, Brml, Rasx };
+
+// A short name for the format: "XY", "CHI", "RAS", "UXD", "GSAS", "pdCIF",
+// "Bruker RAW", "XRDML", "BRML", "RASX".
+std::string_view format_name(Format format) noexcept;
+
+// The format that a load of these bytes would read, without reading the
+// pattern; refusals are the errors a load would give for them.
+Result<Format> detect_format(std::span<const std::byte> data, std::string_view filename);
+
+// How many patterns a file of this format holds, i.e. how many values of
+// `ReadOptions::index` select one (1 for single-pattern formats).
+Result<std::uint64_t> count_patterns(std::span<const std::byte> data, Format format);
+
 // Loads the file at `path`; the path also serves as the file-name hint.
 Result<Pattern> read_with_options(std::string_view path, const ReadOptions& options);
 

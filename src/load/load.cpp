@@ -93,3 +93,27 @@ Result<Pattern> read_with_options(std::string_view path, const ReadOptions& opti
 }
 
 }  // namespace difrax
+
+namespace difrax {
+
+std::string_view format_name(Format format) noexcept {
+    switch (format) {
+    case Format::Xy: return "XY";
+    case Format::Chi: return "CHI";
+    case Format::Ras: return "RAS";
+    case Format::Uxd: return "UXD";
+    case Format::Gsas: return "GSAS";
+    case Format::PdCif: return "pdCIF";
+    case Format::BrukerRaw: return "Bruker RAW";
+    case Format::Xrdml: return "XRDML";
+    case Format::Brml: return "BRML";
+    case Format::Rasx: return "RASX";
+    }
+    return "";
+}
+
+Result<Format> detect_format(std::span<const std::byte> data, std::string_view filename) {
+    return parser::detect(data, filename);
+}
+
+}  // namespace difrax

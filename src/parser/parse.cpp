@@ -35,16 +35,17 @@ bool is_zip(std::span<const std::byte> data) {
     return starts_with(data, "PK\x03\x04") || starts_with(data, std::string_view("PK\x05\x06", 4));
 }
 
-Result<Points> parse_container(std::span<const std::byte> data, const ReadOptions& options) {
+// BRML containers hold a ...DataContainer.xml; RASX ones a root.xml or
+// profile texts. The BRML test runs over all names first.
+Result<Format> container_format(std::span<const std::byte> data) {
     auto archive = xml::Archive::open(data);
     if (!archive) return std::unexpected(std::move(archive.error()));
     std::vector<std::string> names = archive->names();
-    constexpr std::string_view container = "DataContainer.xml";
     for (const std::string& name : names)
-        if (name.ends_with(container)) return xml::parse_brml(data, options.index);
+        if (name.ends_with("DataContainer.xml")) return Format::Brml;
     for (const std::string& name : names)
-        if (name == "root.xml" || (name.size() >= 4 && name.find("Profile") != std::string::npos && name.ends_with(".txt")))
-            return xml::parse_rasx(data, options.index);
+        if (name == "root.xml" || (name.find("Profile") != std::string::npos && name.ends_with(".txt")))
+            return Format::Rasx;
     return std::unexpected(Error::unknown_format());
 }
 
@@ -175,15 +176,9 @@ std::string extension(std::string_view filename) {
     return text::ascii_lower(name.substr(dot + 1));
 }
 
-Result<Points> parse(std::span<const std::byte> data, std::string_view filename, const ReadOptions& options) {
-    const std::string ext = extension(filename);
-    const std::uint64_t index = options.index;
-    auto xy = [&] { return single(index, [&] { return text::parse_xy(data); }); };
-    auto chi = [&] { return single(index, [&] { return text::parse_chi(data); }); };
-    auto pdcif = [&] { return single(index, [&] { return text::parse_pdcif(data, options.block); }); };
-
-    if (is_raw(data)) return bruker::parse_bruker_raw(data, index);
-    if (is_zip(data)) return parse_container(data, options);
+Result<Format> detect(std::span<const std::byte> data, std::string_view filename) {
+    if (is_raw(data)) return Format::BrukerRaw;
+    if (is_zip(data)) return container_format(data);
 
     // Detection's own decoding; the chosen reader decodes again by itself.
     auto decoded = decode(data);
@@ -192,27 +187,51 @@ Result<Points> parse(std::span<const std::byte> data, std::string_view filename,
     const std::string_view prefix = detection_prefix(whole);
 
     if (prefix.find('\0') != std::string_view::npos) return std::unexpected(Error::unknown_format());
-    if (has_xrdml_root(whole)) return xml::parse_xrdml(data, index);
+    if (has_xrdml_root(whole)) return Format::Xrdml;
     if (any_line(prefix, [](auto l) { return line_begins(l, "*RAS_DATA_START") || line_begins(l, "*RAS_HEADER_START"); }))
-        return text::parse_ras(data, index);
+        return Format::Ras;
     if (prefix.find("_pd_") != std::string_view::npos && any_line(prefix, [](auto l) { return line_begins(l, "data_"); }))
-        return pdcif();
-    if (any_line(prefix, [](auto l) { return first_word_is(l, "BANK"); })) return text::parse_gsas(data, index);
+        return Format::PdCif;
+    if (any_line(prefix, [](auto l) { return first_word_is(l, "BANK"); })) return Format::Gsas;
     if (any_line(prefix, [](auto l) { return line_begins(l, "_DRIVE=") || line_begins(l, "_DRIVE ="); }))
-        return text::parse_uxd(data, index);
-    if (has_chi_shape(prefix, whole)) return chi();
+        return Format::Uxd;
+    if (has_chi_shape(prefix, whole)) return Format::Chi;
 
-    if (ext == "ras") return text::parse_ras(data, index);
-    if (ext == "uxd") return text::parse_uxd(data, index);
+    const std::string ext = extension(filename);
+    if (ext == "ras") return Format::Ras;
+    if (ext == "uxd") return Format::Uxd;
     if (ext == "gsa" || ext == "gda" || ext == "xra" || ext == "raw" || ext == "gsas" || ext == "fxye")
-        return text::parse_gsas(data, index);
-    if (ext == "cif") return pdcif();
-    if (ext == "chi") return chi();
+        return Format::Gsas;
+    if (ext == "cif") return Format::PdCif;
+    if (ext == "chi") return Format::Chi;
     if (ext == "dif" && is_dif_peak_list(prefix))
         return parse_error("DIF reflection peak lists are not measured XRD profiles");
     if (ext == "rasx" || ext == "brml") return parse_error(ext + " is not a readable ZIP archive");
-    if (ext == "xrdml") return xml::parse_xrdml(data, index);
-    return xy();
+    if (ext == "xrdml") return Format::Xrdml;
+    return Format::Xy;
+}
+
+Result<Points> dispatch(Format format, std::span<const std::byte> data, const ReadOptions& options) {
+    const std::uint64_t index = options.index;
+    switch (format) {
+    case Format::BrukerRaw: return bruker::parse_bruker_raw(data, index);
+    case Format::Brml: return xml::parse_brml(data, index);
+    case Format::Rasx: return xml::parse_rasx(data, index);
+    case Format::Xrdml: return xml::parse_xrdml(data, index);
+    case Format::Ras: return text::parse_ras(data, index);
+    case Format::Gsas: return text::parse_gsas(data, index);
+    case Format::Uxd: return text::parse_uxd(data, index);
+    case Format::PdCif: return single(index, [&] { return text::parse_pdcif(data, options.block); });
+    case Format::Chi: return single(index, [&] { return text::parse_chi(data); });
+    case Format::Xy: break;
+    }
+    return single(index, [&] { return text::parse_xy(data); });
+}
+
+Result<Points> parse(std::span<const std::byte> data, std::string_view filename, const ReadOptions& options) {
+    auto format = detect(data, filename);
+    if (!format) return std::unexpected(std::move(format.error()));
+    return dispatch(*format, data, options);
 }
 
 }  // namespace difrax::parser

@@ -11,7 +11,15 @@
 
 namespace difrax::parser {
 
-// Calls exactly one reader, or refuses the input.
+// The format that detection settles on, or its refusal (unknown content, a
+// DIF peak list, a container name on text, an undecodable text). Decides
+// without reading the pattern itself.
+Result<Format> detect(std::span<const std::byte> data, std::string_view filename);
+
+// Calls the reader of the format (single-pattern formats require index 0).
+Result<Points> dispatch(Format format, std::span<const std::byte> data, const ReadOptions& options);
+
+// detect() then dispatch(): calls exactly one reader, or refuses the input.
 Result<Points> parse(std::span<const std::byte> data, std::string_view filename, const ReadOptions& options);
 
 // Whether the text is an XML document whose first element is an XRDML
