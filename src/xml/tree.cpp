@@ -1,16 +1,286 @@
+// The element tree is built from expat's callbacks. Expat resolves the five
+// predefined entities and character references itself, normalises attribute
+// values and checks tag nesting; the builder adds the limits and refusals of
+// its own: no document type declarations (nothing of a DTD is ever read, so no
+// entity is ever expanded), at most 128 open start tags, exactly one root and
+// no text beside it. Expat's own errors are mapped to these rules where they
+// concern them, and otherwise name the parser's fault.
 #include "xml/tree.hpp"
 
+#include <expat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
+#include "text/rules.hpp"
+#include "text/unicode.hpp"
 
 namespace difrax::xml {
 
-const Element* Element::child(std::string_view) const noexcept { return nullptr; }
-std::optional<std::string_view> Element::attr(std::string_view) const noexcept { return std::nullopt; }
-void Element::descendants(std::string_view, std::vector<const Element*>&) const {}
-std::vector<const Element*> Element::all(std::string_view) const { return {}; }
-Result<Element> document(std::span<const std::byte>) { return parse_error("XML reader is not available yet"); }
-Result<double> number(std::string_view) { return parse_error("XML reader is not available yet"); }
-Result<std::vector<double>> numbers(std::string_view) { return parse_error("XML reader is not available yet"); }
-std::string axis_key(std::string_view text) { return std::string(text); }
+const Element* Element::child(std::string_view wanted) const noexcept {
+    for (const Element& c : children)
+        if (c.name == wanted) return &c;
+    return nullptr;
+}
+
+std::optional<std::string_view> Element::attr(std::string_view wanted) const noexcept {
+    for (const auto& [key, value] : attributes)
+        if (key == wanted) return value;
+    return std::nullopt;
+}
+
+// Recursion depth is bounded by the nesting limit of the builder.
+void Element::descendants(std::string_view wanted, std::vector<const Element*>& out) const {
+    if (name == wanted) out.push_back(this);
+    for (const Element& c : children) c.descendants(wanted, out);
+}
+
+std::vector<const Element*> Element::all(std::string_view wanted) const {
+    std::vector<const Element*> out;
+    descendants(wanted, out);
+    return out;
+}
+
+namespace {
+
+// Start tags open at once; the stack holds them and the document's holder.
+constexpr std::size_t max_open = 128;
+// XML_Parse takes an int length; large texts are fed in pieces.
+constexpr std::size_t chunk_size = std::size_t{1} << 20;
+
+// What the expat callbacks share while one document is read.
+struct Builder {
+    XML_Parser parser;
+    // The text as fed to expat; byte indexes reported by expat point into it.
+    std::string_view input;
+    // The holder (the document itself) and the open elements, innermost last.
+    std::vector<Element> open;
+    // Where the last reported event ended: what follows is the token expat
+    // failed on, when it fails.
+    std::size_t event_end = 0;
+    std::optional<Error> failure;
+};
+
+Builder& builder(void* data) noexcept { return *static_cast<Builder*>(data); }
+
+void mark(Builder& b) noexcept {
+    auto index = XML_GetCurrentByteIndex(b.parser);
+    if (index < 0) return;
+    b.event_end = static_cast<std::size_t>(index) + static_cast<std::size_t>(XML_GetCurrentByteCount(b.parser));
+}
+
+void stop(Builder& b, std::string message) noexcept {
+    if (!b.failure) b.failure = Error::parse(std::move(message));
+    XML_StopParser(b.parser, XML_FALSE);
+}
+
+// Expat reports an empty-element tag as a start and an end; the tag's own
+// bytes tell the two apart.
+bool is_empty_element_tag(const Builder& b) noexcept {
+    auto index = XML_GetCurrentByteIndex(b.parser);
+    int count = XML_GetCurrentByteCount(b.parser);
+    if (index < 0 || count < 2) return false;
+    return b.input.substr(static_cast<std::size_t>(index), static_cast<std::size_t>(count)).ends_with("/>");
+}
+
+// The name after the first ":", an attribute key after the last: prefixes are
+// dropped, namespaces never resolved.
+Element element(std::string_view name, const XML_Char** attributes) {
+    Element e;
+    std::size_t colon = name.find(':');
+    e.name = colon == std::string_view::npos ? name : name.substr(colon + 1);
+    for (const XML_Char** a = attributes; *a; a += 2) {
+        std::string_view key(a[0]);
+        std::size_t last = key.rfind(':');
+        if (last != std::string_view::npos) key.remove_prefix(last + 1);
+        e.attributes.emplace_back(key, a[1]);
+    }
+    return e;
+}
+
+void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attributes) noexcept {
+    Builder& b = builder(data);
+    if (b.failure) return;
+    mark(b);
+    if (b.open.size() > max_open && !is_empty_element_tag(b)) {
+        stop(b, "XML nesting exceeds 128 elements");
+        return;
+    }
+    b.open.push_back(element(name, attributes));
+}
+
+void XMLCALL on_end(void* data, const XML_Char*) noexcept {
+    Builder& b = builder(data);
+    if (b.failure) return;
+    mark(b);
+    if (b.open.size() < 2) {
+        stop(b, "unexpected XML closing element");
+        return;
+    }
+    Element done = std::move(b.open.back());
+    b.open.pop_back();
+    b.open.back().children.push_back(std::move(done));
+}
+
+void XMLCALL on_text(void* data, const XML_Char* s, int len) noexcept {
+    Builder& b = builder(data);
+    if (b.failure) return;
+    mark(b);
+    b.open.back().text.append(s, static_cast<std::size_t>(len));
+}
+
+void XMLCALL on_comment(void* data, const XML_Char*) noexcept { mark(builder(data)); }
+void XMLCALL on_instruction(void* data, const XML_Char*, const XML_Char*) noexcept { mark(builder(data)); }
+void XMLCALL on_cdata(void* data) noexcept { mark(builder(data)); }
+void XMLCALL on_declaration(void* data, const XML_Char*, const XML_Char*, int) noexcept { mark(builder(data)); }
+
+// Called before anything of the declaration's internal subset is read.
+void XMLCALL on_doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) noexcept {
+    stop(builder(data), "XML document type declarations are not supported");
+}
+
+bool is_xml_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// "line L, column C" of a byte offset, both counted from 1, columns in
+// characters.
+std::string position(std::string_view text, std::size_t offset) {
+    offset = std::min(offset, text.size());
+    std::string_view before = text.substr(0, offset);
+    std::size_t line_start = before.rfind('\n');
+    line_start = line_start == std::string_view::npos ? 0 : line_start + 1;
+    std::size_t line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    std::size_t column = 1;
+    for (char c : before.substr(line_start))
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++column;
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+bool is_reference_error(XML_Error code) noexcept {
+    return code == XML_ERROR_UNDEFINED_ENTITY || code == XML_ERROR_BAD_CHAR_REF ||
+           code == XML_ERROR_RECURSIVE_ENTITY_REF || code == XML_ERROR_BINARY_ENTITY_REF ||
+           code == XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF;
+}
+
+bool is_end_of_input_error(XML_Error code) noexcept {
+    return code == XML_ERROR_NO_ELEMENTS || code == XML_ERROR_UNCLOSED_TOKEN || code == XML_ERROR_PARTIAL_CHAR ||
+           code == XML_ERROR_UNCLOSED_CDATA_SECTION;
+}
+
+// Turns expat's failure into the builder's message. `text` is the whole
+// decoded text and `offset` where the fed input starts in it. The token expat
+// failed on begins after the last reported event (and, outside the root,
+// after white space that expat reports to nobody).
+Error failure(const Builder& b, std::string_view text, std::size_t offset) {
+    if (b.failure) return *b.failure;
+    XML_Error code = XML_GetErrorCode(b.parser);
+    bool outside_root = b.open.size() == 1;
+    if (is_end_of_input_error(code) && !outside_root) return Error::parse("truncated XML document");
+    if (code == XML_ERROR_NO_ELEMENTS) return Error::parse("XML must contain exactly one root element");
+
+    std::string_view next = b.input.substr(std::min(b.event_end, b.input.size()));
+    while (!next.empty() && is_xml_space(next.front())) next.remove_prefix(1);
+    if (next.starts_with("<!DOCTYPE")) return Error::parse("XML document type declarations are not supported");
+    if (outside_root && next.starts_with("</")) return Error::parse("unexpected XML closing element");
+    if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT || (outside_root && !next.empty() && next.front() != '<'))
+        return Error::parse("XML must contain exactly one root element");
+
+    auto at = XML_GetCurrentByteIndex(b.parser);
+    std::size_t error_at = at < 0 ? b.input.size() : std::min(static_cast<std::size_t>(at), b.input.size());
+    std::string detail = std::string(XML_ErrorString(code)) + " at " + position(text, offset + error_at);
+
+    // A start tag that expat did not report: its attributes failed, unless
+    // the fault lies in the tag's name.
+    bool in_start_tag = next.size() > 1 && next[0] == '<' && std::strchr("/!?", next[1]) == nullptr;
+    if (in_start_tag) {
+        std::size_t tag_start = b.input.size() - next.size();
+        std::size_t name_end = next.find_first_of(" \t\r\n/>");
+        bool past_name = name_end != std::string_view::npos && error_at >= tag_start + name_end;
+        if (is_reference_error(code) || code == XML_ERROR_DUPLICATE_ATTRIBUTE || past_name)
+            return Error::parse("XML attribute: " + detail);
+    }
+    if (is_reference_error(code)) return Error::parse("XML entity: " + detail);
+    return Error::parse("XML parse: " + detail);
+}
+
+using ParserHandle = std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)>;
+
+}  // namespace
+
+Result<Element> document(std::span<const std::byte> bytes) {
+    auto decoded = decode(bytes);
+    if (!decoded) return std::unexpected(decoded.error());
+    std::string_view text = decoded->view();
+
+    // White space around the root is harmless; leaving it out lets an XML
+    // declaration after leading blank lines stand, and spares expat white
+    // space that it would not accept outside the root (no-break spaces).
+    std::string_view input = text::trim(text);
+    std::size_t offset = input.empty() ? 0 : static_cast<std::size_t>(input.data() - text.data());
+
+    // The encoding is fixed: the text is UTF-8 whatever its declaration says.
+    ParserHandle parser(XML_ParserCreate("UTF-8"), &XML_ParserFree);
+    if (!parser) return parse_error("XML parse: out of memory");
+    Builder b{parser.get(), input, {}, 0, std::nullopt};
+    b.open.reserve(max_open + 2);
+    b.open.emplace_back();
+
+    XML_SetUserData(b.parser, &b);
+    XML_SetElementHandler(b.parser, on_start, on_end);
+    XML_SetCharacterDataHandler(b.parser, on_text);
+    XML_SetCommentHandler(b.parser, on_comment);
+    XML_SetProcessingInstructionHandler(b.parser, on_instruction);
+    XML_SetCdataSectionHandler(b.parser, on_cdata, on_cdata);
+    XML_SetXmlDeclHandler(b.parser, on_declaration);
+    XML_SetStartDoctypeDeclHandler(b.parser, on_doctype);
+    XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
+
+    std::size_t pos = 0;
+    for (;;) {
+        std::size_t n = std::min(chunk_size, input.size() - pos);
+        bool last = pos + n == input.size();
+        if (XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) != XML_STATUS_OK || b.failure)
+            return std::unexpected(failure(b, text, offset));
+        pos += n;
+        if (last) break;
+    }
+
+    Element& holder = b.open.front();
+    if (b.open.size() != 1) return parse_error("truncated XML document");
+    if (holder.children.size() != 1 || !text::trim(holder.text).empty())
+        return parse_error("XML must contain exactly one root element");
+    return std::move(holder.children.front());
+}
+
+Result<double> number(std::string_view text) {
+    std::optional<double> value = text::decimal(text::trim(text));
+    if (!value) return parse_error("invalid numeric value " + text::quoted(text));
+    if (!std::isfinite(*value)) return parse_error("non-finite numeric value");
+    return *value;
+}
+
+Result<std::vector<double>> numbers(std::string_view text) {
+    std::size_t count = 0;
+    std::string_view word;
+    for (text::Words words(text); words.next(word);) ++count;
+    std::vector<double> out;
+    out.reserve(count);
+    for (text::Words words(text); words.next(word);) {
+        auto value = number(word);
+        if (!value) return std::unexpected(value.error());
+        out.push_back(*value);
+    }
+    return out;
+}
+
+std::string axis_key(std::string_view text) {
+    std::string key = text::lower(text);
+    std::erase_if(key, [](char c) { return c == ' ' || c == '-' || c == '_'; });
+    return key;
+}
 
 }  // namespace difrax::xml
