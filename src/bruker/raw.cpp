@@ -5,10 +5,10 @@
 // structure is walked and checked first; then one range is chosen, and only
 // then does a range that scans some axis other than 2theta become an error.
 //
-// Every number is little-endian. Every read is bounds-checked and every
-// offset sum overflow-checked, and every declared count is held against the
-// file length before anything is reserved for it: these files arrive from
-// anywhere.
+// Every number is little-endian. These files arrive from anywhere: every
+// read is bounds-checked, every sum of an offset and a length taken from the
+// file is overflow-checked, and every declared count is held against the file
+// length before anything is reserved for it.
 #include "bruker/raw.hpp"
 
 #include <algorithm>
@@ -316,7 +316,8 @@ Result<Range> raw4_range(Bytes data, std::uint64_t at) {
     if (!record_size) return std::unexpected(std::move(record_size.error()));
     auto drive_size = u32_at(data, at + 140);
     if (!drive_size) return std::unexpected(std::move(drive_size.error()));
-    if (*record_size < 4 || *record_size % 4 != 0) return fail("invalid RAW4 data-record size " + decimal(*record_size));
+    if (*record_size < 4 || *record_size % 4 != 0)
+        return fail("invalid RAW4 data-record size " + decimal(*record_size));
     if (*drive_size > max_header) return fail("RAW4 drive header exceeds 1 MiB");
     const std::uint64_t drives = at + raw4_fixed_header;
     if (auto header = bytes_at(data, drives, *drive_size); !header) return std::unexpected(std::move(header.error()));
