@@ -3,6 +3,8 @@
 // global_ and stop_ are accepted and carry no meaning here.
 #include "text/cif.hpp"
 
+#include <type_traits>
+
 #include "error/fail.hpp"
 #include "text/rules.hpp"
 
@@ -58,39 +60,147 @@ std::size_t bare_token_end(std::string_view text, std::size_t start) noexcept {
     return i;
 }
 
+// The token at or after `pos`, past white space and comments, with `pos`
+// moved past it; nothing at the end of the text.
+Result<std::optional<CifToken>> next_token(std::string_view text, std::size_t& pos) {
+    while (pos < text.size()) {
+        const char c = text[pos];
+        if (is_cif_space(c)) {
+            ++pos;
+        } else if (c == '#') {
+            const std::size_t eol = text.find('\n', pos);
+            pos = eol == std::string_view::npos ? text.size() : eol;
+        } else if (c == '"' || c == '\'') {
+            auto close = closing_quote(text, pos);
+            if (!close) return std::unexpected(std::move(close.error()));
+            const CifToken token{text.substr(pos + 1, *close - pos - 1), true};
+            pos = *close + 1;
+            return token;
+        } else if (c == ';' && (pos == 0 || text[pos - 1] == '\n')) {
+            auto close = closing_semicolon(text, pos);
+            if (!close) return std::unexpected(std::move(close.error()));
+            const CifToken token{text.substr(pos + 1, *close - pos - 1), true};
+            pos = *close + 1;
+            return token;
+        } else {
+            const std::size_t end = bare_token_end(text, pos);
+            const CifToken token{text.substr(pos, end - pos), false};
+            pos = end;
+            return token;
+        }
+    }
+    return std::nullopt;
+}
+
+// Tokens already split.
+struct SplitTokens {
+    std::span<const CifToken> tokens;
+    std::size_t next = 0;
+
+    Result<const CifToken*> peek() { return next < tokens.size() ? &tokens[next] : nullptr; }
+    void pop() { ++next; }
+    std::unexpected<Error> fault(std::unexpected<Error> grouping) { return grouping; }
+};
+
+// Tokens split from the text one at a time, as the grouping asks for them.
+struct TextTokens {
+    std::string_view text;
+    std::size_t pos = 0;
+    std::optional<CifToken> ahead;
+
+    Result<const CifToken*> peek() {
+        if (!ahead) {
+            auto token = next_token(text, pos);
+            if (!token) return std::unexpected(std::move(token.error()));
+            if (!*token) return nullptr;
+            ahead = **token;
+        }
+        return &*ahead;
+    }
+    void pop() { ahead.reset(); }
+    // Splitting faults come first wherever they stand, so a grouping fault
+    // holds only once the rest of the text has split cleanly.
+    std::unexpected<Error> fault(std::unexpected<Error> grouping) {
+        for (;;) {
+            auto token = next_token(text, pos);
+            if (!token) return std::unexpected(std::move(token.error()));
+            if (!*token) return grouping;
+        }
+    }
+};
+
 std::unexpected<Error> unexpected_token(const CifToken& token) {
     return parse_error("pdCIF: unexpected token " + quoted(token.text));
 }
 
-// Reads the loop whose tags begin at `first` into the block, and returns the
-// position of the token after its last value. Values run up to the next
-// control token and fill the columns row by row.
-Result<std::size_t> read_loop(std::span<const CifToken> tokens, std::size_t first, CifBlock& block) {
-    std::size_t values_begin = first;
-    while (values_begin < tokens.size() && is_tag(tokens[values_begin])) ++values_begin;
-    const std::size_t width = values_begin - first;
-    if (width == 0) return parse_error("pdCIF: loop has no column tags");
-
-    std::size_t values_end = values_begin;
-    while (values_end < tokens.size() && !tokens[values_end].control()) ++values_end;
-    const std::size_t count = values_end - values_begin;
-    if (count % width != 0) return parse_error("pdCIF: incomplete loop row");
-    const std::size_t rows = count / width;
-
-    // Map elements keep their addresses when the map grows.
+// Reads a loop, from just after its loop_, into the block: its tags, then
+// its values up to the next control token, row by row. A row left short and
+// a tag the block already has as a column are faults, in that order.
+template <class Tokens>
+Result<void> read_loop(Tokens& tokens, CifBlock& block) {
     std::vector<std::vector<std::string_view>*> columns;
-    columns.reserve(width);
-    for (std::size_t j = 0; j < width; ++j) {
-        auto [it, inserted] = block.loop_columns.try_emplace(ascii_lower(tokens[first + j].text));
-        if (!inserted) return parse_error("pdCIF: duplicate loop tag " + it->first);
-        it->second.reserve(rows);
-        columns.push_back(&it->second);
+    std::optional<std::string> duplicate;
+    for (;;) {
+        auto tag = tokens.peek();
+        if (!tag) return std::unexpected(std::move(tag.error()));
+        if (!*tag || !is_tag(**tag)) break;
+        // Map elements keep their addresses when the map grows.
+        auto [it, inserted] = block.loop_columns.try_emplace(ascii_lower((*tag)->text));
+        if (!inserted && !duplicate) duplicate = it->first;
+        columns.push_back(inserted ? &it->second : nullptr);
+        tokens.pop();
     }
-    std::size_t v = values_begin;
-    for (std::size_t r = 0; r < rows; ++r)
-        for (std::vector<std::string_view>* column : columns) column->push_back(tokens[v++].text);
-    return values_end;
+    if (columns.empty()) return tokens.fault(parse_error("pdCIF: loop has no column tags"));
+
+    std::size_t j = 0;
+    for (;;) {
+        auto value = tokens.peek();
+        if (!value) return std::unexpected(std::move(value.error()));
+        if (!*value || (*value)->control()) break;
+        if (columns[j]) columns[j]->push_back((*value)->text);
+        if (++j == columns.size()) j = 0;
+        tokens.pop();
+    }
+    if (j != 0) return tokens.fault(parse_error("pdCIF: incomplete loop row"));
+    if (duplicate) return tokens.fault(parse_error("pdCIF: duplicate loop tag " + *duplicate));
+    return {};
 }
+
+// Data blocks in file order: data_ opens a block, and its tag/value pairs
+// and loops fill it until the next one.
+template <class Tokens>
+Result<std::vector<CifBlock>> group(Tokens& tokens) {
+    std::vector<CifBlock> blocks;
+    for (;;) {
+        auto next = tokens.peek();
+        if (!next) return std::unexpected(std::move(next.error()));
+        if (!*next) return blocks;
+        const CifToken token = **next;
+        tokens.pop();
+        if (token.quoted) return tokens.fault(unexpected_token(token));
+        if (starts_with_word(token.text, "data_")) {
+            blocks.emplace_back().name = token.text.substr(5);
+        } else if (is_word(token.text, "loop_")) {
+            if (blocks.empty()) return tokens.fault(parse_error("pdCIF: loop precedes a data block"));
+            auto loop = read_loop(tokens, blocks.back());
+            if (!loop) return std::unexpected(std::move(loop.error()));
+        } else if (token.text.starts_with('_')) {
+            if (blocks.empty()) return tokens.fault(parse_error("pdCIF: tag precedes a data block"));
+            auto value = tokens.peek();
+            if (!value) return std::unexpected(std::move(value.error()));
+            if (!*value || (*value)->control())
+                return tokens.fault(parse_error("pdCIF: missing value for " + ascii_lower(token.text)));
+            blocks.back().single_values.insert_or_assign(ascii_lower(token.text), (*value)->text);
+            tokens.pop();
+        } else if (!is_word(token.text, "stop_") && !starts_with_word(token.text, "save_") &&
+                   !is_word(token.text, "global_")) {
+            return tokens.fault(unexpected_token(token));
+        }
+    }
+}
+
+// Blocks move, never copy, as the block list grows.
+static_assert(std::is_nothrow_move_constructible_v<CifBlock>);
 
 }  // namespace
 
@@ -108,63 +218,23 @@ bool CifToken::control() const noexcept {
 
 Result<std::vector<CifToken>> cif_tokens(std::string_view text) {
     std::vector<CifToken> tokens;
-    // Profile loops dominate large files, at roughly ten bytes per value.
-    tokens.reserve(text.size() / 10 + 16);
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const char c = text[i];
-        if (is_cif_space(c)) {
-            ++i;
-        } else if (c == '#') {
-            const std::size_t eol = text.find('\n', i);
-            i = eol == std::string_view::npos ? text.size() : eol;
-        } else if (c == '"' || c == '\'') {
-            auto close = closing_quote(text, i);
-            if (!close) return std::unexpected(std::move(close.error()));
-            tokens.push_back({text.substr(i + 1, *close - i - 1), true});
-            i = *close + 1;
-        } else if (c == ';' && (i == 0 || text[i - 1] == '\n')) {
-            auto close = closing_semicolon(text, i);
-            if (!close) return std::unexpected(std::move(close.error()));
-            tokens.push_back({text.substr(i + 1, *close - i - 1), true});
-            i = *close + 1;
-        } else {
-            const std::size_t end = bare_token_end(text, i);
-            tokens.push_back({text.substr(i, end - i), false});
-            i = end;
-        }
+    std::size_t pos = 0;
+    for (;;) {
+        auto token = next_token(text, pos);
+        if (!token) return std::unexpected(std::move(token.error()));
+        if (!*token) return tokens;
+        tokens.push_back(**token);
     }
-    return tokens;
 }
 
 Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens) {
-    std::vector<CifBlock> blocks;
-    std::size_t i = 0;
-    while (i < tokens.size()) {
-        const CifToken& token = tokens[i];
-        if (token.quoted) return unexpected_token(token);
-        if (starts_with_word(token.text, "data_")) {
-            blocks.emplace_back().name = token.text.substr(5);
-            ++i;
-        } else if (is_word(token.text, "loop_")) {
-            if (blocks.empty()) return parse_error("pdCIF: loop precedes a data block");
-            auto next = read_loop(tokens, i + 1, blocks.back());
-            if (!next) return std::unexpected(std::move(next.error()));
-            i = *next;
-        } else if (token.text.starts_with('_')) {
-            if (blocks.empty()) return parse_error("pdCIF: tag precedes a data block");
-            if (i + 1 == tokens.size() || tokens[i + 1].control())
-                return parse_error("pdCIF: missing value for " + ascii_lower(token.text));
-            blocks.back().single_values.insert_or_assign(ascii_lower(token.text), tokens[i + 1].text);
-            i += 2;
-        } else if (is_word(token.text, "stop_") || starts_with_word(token.text, "save_") ||
-                   is_word(token.text, "global_")) {
-            ++i;
-        } else {
-            return unexpected_token(token);
-        }
-    }
-    return blocks;
+    SplitTokens source{tokens, 0};
+    return group(source);
+}
+
+Result<std::vector<CifBlock>> cif_blocks(std::string_view text) {
+    TextTokens source{text, 0, std::nullopt};
+    return group(source);
 }
 
 }  // namespace difrax::text

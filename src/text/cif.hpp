@@ -57,6 +57,13 @@ Result<std::vector<CifToken>> cif_tokens(std::string_view text);
 // stop_ are passed over.
 Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens);
 
+// The blocks of CIF text: the result and the first error of
+// cif_blocks(cif_tokens(text)), with each token grouped as soon as it is
+// split instead of all of them held at once. A grouping fault is reported
+// only when the rest of the text splits cleanly, since a splitting fault
+// anywhere takes precedence.
+Result<std::vector<CifBlock>> cif_blocks(std::string_view text);
+
 // A CIF number, with an optional standard uncertainty in parentheses that is
 // dropped: 12.345(6) is 12.345, 1.5(2)e3 is 1500.
 Result<double> cif_number(std::string_view text);

@@ -71,10 +71,10 @@ Result<std::optional<std::vector<double>>> range_axis(const CifBlock& block, con
     std::vector<double> axis(count);
     for (std::size_t i = 0; i < count; ++i) axis[i] = *min + *inc * static_cast<double>(i);
 
-    // With no point there is no last angle to hold the end against.
     if (const std::string_view* max_text = single_value(block, tags.max); max_text) {
         auto max = cif_number(*max_text);
         if (!max) return std::unexpected(std::move(max.error()));
+        // With no point there is no last angle to hold the end against.
         if (!axis.empty() && std::abs(axis.back() - *max) > std::abs(*inc) * 1e-6 + 1e-8)
             return parse_error("pdCIF: angular range disagrees with point count");
     }
@@ -128,12 +128,7 @@ Result<std::optional<std::vector<double>>> cif_2theta_axis(const CifBlock& block
 Result<Points> parse_pdcif(std::span<const std::byte> data, const std::optional<std::string>& block) {
     auto decoded = decode(data);
     if (!decoded) return std::unexpected(std::move(decoded.error()));
-    auto blocks = [&]() -> Result<std::vector<CifBlock>> {
-        // The blocks view the text, not the tokens, which can go once grouped.
-        auto tokens = cif_tokens(decoded->view());
-        if (!tokens) return std::unexpected(std::move(tokens.error()));
-        return cif_blocks(*tokens);
-    }();
+    auto blocks = cif_blocks(decoded->view());
     if (!blocks) return std::unexpected(std::move(blocks.error()));
 
     for (const CifBlock& candidate : *blocks) {
