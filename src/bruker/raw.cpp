@@ -409,4 +409,10 @@ Result<Points> parse_bruker_raw(std::span<const std::byte> data, std::uint64_t i
     return decode(data, chosen);
 }
 
+Result<std::uint64_t> count_ranges(std::span<const std::byte> data) {
+    auto ranges = ranges_of(data);
+    if (!ranges) return std::unexpected(std::move(ranges.error()));
+    return ranges->size();
+}
+
 }  // namespace difrax::bruker

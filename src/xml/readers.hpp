@@ -18,4 +18,9 @@ Result<Points> parse_brml(std::span<const std::byte> data, std::uint64_t index);
 // `index` counts the data folders that hold a profile.
 Result<Points> parse_rasx(std::span<const std::byte> data, std::uint64_t index);
 
+// How many patterns each container or document holds (what `index` counts).
+Result<std::uint64_t> count_xrdml_scans(std::span<const std::byte> data);
+Result<std::uint64_t> count_brml_scans(std::span<const std::byte> data);
+Result<std::uint64_t> count_rasx_scans(std::span<const std::byte> data);
+
 }  // namespace difrax::xml

@@ -19,6 +19,14 @@
 namespace difrax::xml {
 namespace {
 
+// The document's tree, when its root is an XRDML measurement.
+Result<Element> measurement_document(std::span<const std::byte> data) {
+    auto root = document(data);
+    if (!root) return std::unexpected(root.error());
+    if (root->name != "xrdMeasurements") return parse_error("not an XRDML measurement");
+    return root;
+}
+
 // Scans are numbered over all measurements of the document, in order.
 std::vector<const Element*> scans_of(const Element& root) {
     std::vector<const Element*> scans;
@@ -106,10 +114,15 @@ Result<std::vector<double>> attenuation_factors(const Element& factors, std::siz
 
 }  // namespace
 
-Result<Points> parse_xrdml(std::span<const std::byte> data, std::uint64_t index) {
-    auto root = document(data);
+Result<std::uint64_t> count_xrdml_scans(std::span<const std::byte> data) {
+    auto root = measurement_document(data);
     if (!root) return std::unexpected(root.error());
-    if (root->name != "xrdMeasurements") return parse_error("not an XRDML measurement");
+    return scans_of(*root).size();
+}
+
+Result<Points> parse_xrdml(std::span<const std::byte> data, std::uint64_t index) {
+    auto root = measurement_document(data);
+    if (!root) return std::unexpected(root.error());
 
     std::vector<const Element*> scans = scans_of(*root);
     if (index >= scans.size())
