@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "error/fail.hpp"
 #include "parser/decode.hpp"
@@ -35,9 +36,11 @@ bool has_other_axis_word(std::string_view lowered) {
     return is_other(lowered.substr(word_start));
 }
 
-// Fit2D and pyFAI write the unit beside the axis name: "2-Theta Angle
-// (Degrees)", "Q (nm^-1)", "d-spacing (A)", "Radial distance (mm)",
-// "2th_rad". A label naming no axis at all is taken as 2theta in degrees.
+// Integration programs write the unit beside the axis name: "2-Theta Angle
+// (Degrees)", "Q (nm^-1)", "q_A^-1", "d-spacing (A)", "Radial distance (mm)".
+// A mention of 2theta outweighs a stray q or d elsewhere in the label, but
+// not a unit in radians. A label naming no axis at all is taken as 2theta in
+// degrees.
 Result<void> check_chi_axis(std::string_view label) {
     std::string lowered = lower(label);
     std::string key = axis_key(lowered);
