@@ -186,7 +186,6 @@ Result<Format> detect(std::span<const std::byte> data, std::string_view filename
     const std::string_view whole = decoded->view();
     const std::string_view prefix = detection_prefix(whole);
 
-    if (prefix.find('\0') != std::string_view::npos) return std::unexpected(Error::unknown_format());
     if (has_xrdml_root(whole)) return Format::Xrdml;
     if (any_line(prefix, [](auto l) { return line_begins(l, "*RAS_DATA_START") || line_begins(l, "*RAS_HEADER_START"); }))
         return Format::Ras;
@@ -196,6 +195,11 @@ Result<Format> detect(std::span<const std::byte> data, std::string_view filename
     if (any_line(prefix, [](auto l) { return line_begins(l, "_DRIVE=") || line_begins(l, "_DRIVE ="); }))
         return Format::Uxd;
     if (has_chi_shape(prefix, whole)) return Format::Chi;
+
+    // Binary content has no text marker. A NUL byte does not hide a marker
+    // that was found, though: instrument software pads header lines with
+    // NULs (Fit2D CHI labels, GSAS titles) in files that are otherwise text.
+    if (prefix.find('\0') != std::string_view::npos) return std::unexpected(Error::unknown_format());
 
     const std::string ext = extension(filename);
     if (ext == "ras") return Format::Ras;
