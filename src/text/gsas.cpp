@@ -280,4 +280,10 @@ Result<Points> parse_gsas(std::span<const std::byte> data, std::uint64_t index) 
     return read_channels(*header, bank->body);
 }
 
+Result<std::uint64_t> count_gsas_banks(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    return count_lines(decoded->view(), is_bank_line);
+}
+
 }  // namespace difrax::text

@@ -113,4 +113,10 @@ Result<Points> parse_ras(std::span<const std::byte> data, std::uint64_t index) {
                        " scans)");
 }
 
+Result<std::uint64_t> count_ras_scans(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    return count_lines(decoded->view(), [](std::string_view line) { return trim(line) == "*RAS_INT_START"; });
+}
+
 }  // namespace difrax::text

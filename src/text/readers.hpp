@@ -25,4 +25,10 @@ Result<Points> parse_gsas(std::span<const std::byte> data, std::uint64_t index);
 // Powder CIF; `block` picks the first data block whose name contains it.
 Result<Points> parse_pdcif(std::span<const std::byte> data, const std::optional<std::string>& block);
 
+// How many patterns `index` can choose from: RAS intensity blocks, UXD block
+// markers, GSAS BANK lines.
+Result<std::uint64_t> count_ras_scans(std::span<const std::byte> data);
+Result<std::uint64_t> count_uxd_scans(std::span<const std::byte> data);
+Result<std::uint64_t> count_gsas_banks(std::span<const std::byte> data);
+
 }  // namespace difrax::text

@@ -41,6 +41,17 @@ private:
     std::string_view rest_;
 };
 
+// How many lines of the text pass the test.
+template <class Test>
+std::uint64_t count_lines(std::string_view text, Test&& test) {
+    Lines lines(text);
+    std::string_view line;
+    std::uint64_t n = 0;
+    while (lines.next(line))
+        if (test(line)) ++n;
+    return n;
+}
+
 // Reads a token with the decimal number grammar: optional sign; digits with
 // an optional point, or a point and digits; optional exponent (e or E,
 // optional sign, digits); or inf, infinity, nan in any case with an optional

@@ -137,4 +137,10 @@ Result<Points> parse_uxd(std::span<const std::byte> data, std::uint64_t index) {
     return pattern(std::move(*axis), std::move(y), "UXD");
 }
 
+Result<std::uint64_t> count_uxd_scans(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    return count_lines(decoded->view(), [](std::string_view line) { return is_block_marker(trim(line)); });
+}
+
 }  // namespace difrax::text
