@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "error/fail.hpp"
 
@@ -16,18 +17,64 @@ struct Archive::Handle {
     }
 };
 
+namespace {
+
+// libzip's description of an error; the text belongs to the error, so it is
+// copied before the error goes away.
+std::string describe(zip_error_t* error) { return zip_error_strerror(error); }
+
+// How the member's buffer grows. Pages are touched only as data arrives, so
+// a reservation costs address space, not memory; what costs memory is the
+// copy when the buffer moves, old and new held at once. Growing straight to
+// the cap once the buffer is larger than a quarter of it means that a buffer
+// that moves is never larger than half the cap, so no member ever needs much
+// more than the cap in memory, whatever its directory entry declares.
+std::size_t grown(std::size_t capacity, std::size_t cap) {
+    if (capacity > cap / 4) return cap;
+    return std::max<std::size_t>(capacity * 2, 64 * 1024);
+}
+
+// The directory's size, believed only as far as this input could inflate to
+// (deflate expands by at most about 1032 to 1); one byte more leaves room for
+// the read that meets the member's end and checks its CRC-32. A member said
+// to be larger than a quarter of the cap gets the whole cap at once, so that
+// its buffer never moves.
+std::size_t first_reservation(zip_t* zip, zip_uint64_t at, std::size_t input_size, std::size_t cap) {
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(zip, at, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE)) return 0;
+    const std::uint64_t plausible = static_cast<std::uint64_t>(input_size) * 1032u + 4096u;
+    const std::uint64_t declared = std::min<std::uint64_t>({stat.size, plausible, cap - 1}) + 1;
+    return declared > cap / 4 ? cap : static_cast<std::size_t>(declared);
+}
+
+// The first entry, in directory order, whose stored name is exactly `name`,
+// byte for byte. libzip's own lookup compares against names converted from
+// CP437 when they are not UTF-8, so it would miss a raw name such names()
+// reports; the directory is therefore walked here.
+std::optional<zip_uint64_t> locate(zip_t* zip, std::string_view name) {
+    const zip_int64_t count = zip_get_num_entries(zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const char* stored = zip_get_name(zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        if (stored && name == stored) return static_cast<zip_uint64_t>(i);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 Result<Archive> Archive::open(std::span<const std::byte> data) {
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(data.data(), data.size(), 0, &error);
     if (!source) {
-        std::string text = zip_error_strerror(&error);
+        std::string text = describe(&error);
         zip_error_fini(&error);
         return std::unexpected(Error::zip(std::move(text)));
     }
     zip_t* zip = zip_open_from_source(source, ZIP_RDONLY, &error);
     if (!zip) {
-        std::string text = zip_error_strerror(&error);
+        std::string text = describe(&error);
         zip_error_fini(&error);
         zip_source_free(source);
         return std::unexpected(Error::zip(std::move(text)));
@@ -53,45 +100,43 @@ Result<std::vector<std::byte>> Archive::member(std::string_view name) const { re
 
 Result<std::vector<std::byte>> Archive::member(std::string_view name, std::size_t cap) const {
     zip_t* zip = handle_->zip;
-    std::string wanted(name);
-    // A name with a NUL byte cannot be stored in the directory.
-    if (wanted.find('\0') != std::string::npos) return std::unexpected(Error::file_not_found_in_archive(wanted));
-    zip_int64_t index = zip_name_locate(zip, wanted.c_str(), ZIP_FL_ENC_RAW);
-    if (index < 0) return std::unexpected(Error::file_not_found_in_archive(std::move(wanted)));
+    std::optional<zip_uint64_t> found = locate(zip, name);
+    if (!found) return std::unexpected(Error::file_not_found_in_archive(std::string(name)));
+    const zip_uint64_t entry = *found;
+    const std::size_t reservation = first_reservation(zip, entry, input_size_, cap);
 
-    zip_stat_t stat;
-    zip_stat_init(&stat);
-    std::size_t hint = 0;
-    if (zip_stat_index(zip, static_cast<zip_uint64_t>(index), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE)) {
-        // The directory's size is only a hint for the first reservation, and
-        // a lying directory must not make us reserve more than deflate could
-        // produce from this input.
-        std::uint64_t plausible = static_cast<std::uint64_t>(input_size_) * 1032u + 4096u;
-        hint = static_cast<std::size_t>(std::min<std::uint64_t>({stat.size, plausible, cap}));
-    }
+    zip_file_t* file = zip_fopen_index(zip, entry, 0);
+    if (!file) return std::unexpected(Error::zip(describe(zip_get_error(zip))));
 
-    zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(index), 0);
-    if (!file) return std::unexpected(Error::zip(zip_error_strerror(zip_get_error(zip))));
-
-    std::vector<std::byte> out;
-    out.reserve(hint);
+    // Only what decompression actually yields counts against the cap.
     constexpr std::size_t chunk = 64 * 1024;
+    std::vector<std::byte> out;
+    out.reserve(reservation);
     while (out.size() < cap) {
-        std::size_t want = std::min(chunk, cap - out.size());
-        std::size_t old = out.size();
+        if (out.size() == out.capacity()) out.reserve(grown(out.capacity(), cap));
+        const std::size_t old = out.size();
+        const std::size_t want = std::min({chunk, out.capacity() - old, cap - old});
         out.resize(old + want);
         zip_int64_t got = zip_fread(file, out.data() + old, want);
         if (got < 0) {
-            std::string text = zip_error_strerror(zip_file_get_error(file));
+            std::string text = describe(zip_file_get_error(file));
             zip_fclose(file);
             return std::unexpected(Error::io(std::move(text)));
         }
         out.resize(old + static_cast<std::size_t>(got));
+        // A short read need not be the end: only an empty one is, and it is
+        // the read at which libzip compares the CRC-32.
         if (got == 0) break;
     }
     zip_fclose(file);
     if (out.size() >= cap) return parse_error("archive pattern member exceeds 256 MiB");
     return out;
+}
+
+Result<Element> member_document(const Archive& archive, std::string_view name) {
+    auto bytes = archive.member(name);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    return document(*bytes);
 }
 
 }  // namespace difrax::xml

@@ -7,9 +7,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "difrax/difrax.hpp"
+#include "xml/tree.hpp"
 
 namespace difrax::xml {
 
@@ -29,7 +31,7 @@ public:
     // Io for read failures and CRC mismatches, Parse past 256 MiB.
     Result<std::vector<std::byte>> member(std::string_view name) const;
 
-    // Same, with a smaller cap (for tests of the limit).
+    // Same, stopping at `cap` bytes instead (tests of the limit use a small one).
     Result<std::vector<std::byte>> member(std::string_view name, std::size_t cap) const;
 
 private:
@@ -39,5 +41,9 @@ private:
     std::shared_ptr<Handle> handle_;
     std::size_t input_size_;
 };
+
+// A member's XML document; the member's bytes are released once the tree is
+// built, so only one member is ever held at a time.
+Result<Element> member_document(const Archive& archive, std::string_view name);
 
 }  // namespace difrax::xml

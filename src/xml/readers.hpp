@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "difrax/difrax.hpp"
 #include "load/points.hpp"
@@ -17,6 +18,10 @@ Result<Points> parse_xrdml(std::span<const std::byte> data, std::uint64_t index)
 Result<Points> parse_brml(std::span<const std::byte> data, std::uint64_t index);
 // `index` counts the data folders that hold a profile.
 Result<Points> parse_rasx(std::span<const std::byte> data, std::uint64_t index);
+
+// Rigaku scan axes that move 2theta; refuses the others with "scan axis
+// {label} is not a supported 2theta scan".
+Result<void> check_rigaku_axis(std::string_view label);
 
 // How many patterns each container or document holds (what `index` counts).
 Result<std::uint64_t> count_xrdml_scans(std::span<const std::byte> data);
