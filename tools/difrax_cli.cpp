@@ -1,0 +1,317 @@
+// The difrax command-line tool: look at diffraction files (info) and convert
+// them to two-column text (convert).
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "difrax/difrax.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int exit_ok = 0;
+constexpr int exit_refused = 1;
+constexpr int exit_usage = 2;
+
+constexpr std::string_view help_text = R"(usage: difrax info FILE...
+       difrax convert FILE... [--index N] [--block TEXT] [--format xy|csv] [-o OUT]
+
+Loads X-ray powder diffraction patterns (2theta in degrees, intensity) from
+XY, CHI, RAS, UXD, GSAS, powder CIF, Bruker RAW, XRDML, BRML and RASX files.
+
+commands:
+  info       for each file: the detected format, how many patterns it holds,
+             and for each pattern its points, 2theta range and step and
+             intensity range (or the error that refused it)
+  convert    write one pattern of each file as two columns of text, with the
+             shortest numbers that read back to the same values
+
+options (convert):
+  --index N      which pattern of a multi-pattern file (default 0)
+  --block TEXT   which powder CIF data block: the first whose name contains TEXT
+  --format F     xy (space-separated, the default) or csv
+  -o OUT         a file for one input, a folder for several; "-" or no -o
+                 writes to standard output
+  -h, --help     show this help
+
+exit status: 0 when everything loaded, 1 when a file was refused, 2 for wrong usage.
+
+examples:
+  difrax info scan.xrdml run.ras
+  difrax convert scan.brml -o scan.xy
+  difrax convert --index 2 run.ras > third-scan.xy
+  difrax convert --format csv data/*.raw -o converted/
+)";
+
+int usage_error(std::string_view message) {
+    std::cerr << "difrax: " << message << "\n(run 'difrax --help' for usage)\n";
+    return exit_usage;
+}
+
+std::optional<std::string> read_whole(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = std::string(std::strerror(errno));
+        return std::nullopt;
+    }
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return data;
+}
+
+std::span<const std::byte> bytes_of(const std::string& s) {
+    return {reinterpret_cast<const std::byte*>(s.data()), s.size()};
+}
+
+// Shortest decimal text that reads back to the same double.
+void append_number(std::string& out, double v) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, ec == std::errc() ? end : buf);
+}
+
+std::string number_text(double v) {
+    std::string s;
+    append_number(s, v);
+    return s;
+}
+
+void report(const std::string& file, const difrax::Error& error) {
+    std::cerr << "difrax: " << file << ": " << error.display() << '\n';
+}
+
+// ---------------------------------------------------------------------------
+// info
+
+std::string describe(const difrax::Pattern& p) {
+    auto x = p.x();
+    auto y = p.y();
+    double lo = y[0], hi = y[0];
+    for (double v : y) {
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    std::string s = std::to_string(x.size()) + " points, 2theta " + number_text(x.front()) + " to " +
+                    number_text(x.back()) + " deg";
+    if (x.size() > 1) {
+        char step[32];
+        std::snprintf(step, sizeof step, "%.6g", (x.back() - x.front()) / static_cast<double>(x.size() - 1));
+        s += ", step ";
+        s += step;
+    }
+    s += ", intensity " + number_text(lo) + " to " + number_text(hi);
+    return s;
+}
+
+int info(const std::vector<std::string>& files) {
+    int status = exit_ok;
+    for (const std::string& file : files) {
+        std::string why;
+        auto data = read_whole(file, why);
+        if (!data) {
+            std::cerr << "difrax: " << file << ": " << why << '\n';
+            status = exit_refused;
+            continue;
+        }
+        auto format = difrax::detect_format(bytes_of(*data), file);
+        if (!format) {
+            report(file, format.error());
+            status = exit_refused;
+            continue;
+        }
+        auto count = difrax::count_patterns(bytes_of(*data), *format);
+        if (!count) {
+            std::cout << file << ": " << difrax::format_name(*format) << '\n';
+            report(file, count.error());
+            status = exit_refused;
+            continue;
+        }
+        std::cout << file << ": " << difrax::format_name(*format) << ", " << *count
+                  << (*count == 1 ? " pattern\n" : " patterns\n");
+        for (std::uint64_t i = 0; i < *count; ++i) {
+            difrax::ReadOptions options;
+            options.index = i;
+            auto pattern = difrax::read_bytes_with_options(bytes_of(*data), file, options);
+            std::cout << "  [" << i << "] ";
+            if (pattern) {
+                std::cout << describe(*pattern) << '\n';
+            } else {
+                std::cout << "refused: " << pattern.error().display() << '\n';
+                status = exit_refused;
+            }
+        }
+    }
+    return status;
+}
+
+// ---------------------------------------------------------------------------
+// convert
+
+struct ConvertOptions {
+    difrax::ReadOptions read;
+    bool csv = false;
+    std::optional<std::string> output;
+    std::vector<std::string> files;
+};
+
+std::string columns(const difrax::Pattern& p, bool csv, const std::string& source) {
+    std::string out;
+    out.reserve(p.size() * 24 + 64);
+    if (csv) {
+        out += "2theta,intensity\n";
+    } else {
+        out += "# 2theta intensity, from " + source + '\n';
+    }
+    const char sep = csv ? ',' : ' ';
+    auto x = p.x();
+    auto y = p.y();
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        append_number(out, x[i]);
+        out.push_back(sep);
+        append_number(out, y[i]);
+        out.push_back('\n');
+    }
+    return out;
+}
+
+bool write_file(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::cerr << "difrax: cannot write " << path.string() << ": " << std::strerror(errno) << '\n';
+        return false;
+    }
+    return true;
+}
+
+// Output names in a folder: the input's name with the new extension, made
+// unique when two inputs share a name.
+fs::path output_name(const fs::path& folder, const std::string& file, std::string_view ext,
+                     std::set<std::string>& used) {
+    std::string stem = fs::path(file).filename().string();
+    std::string name = stem + std::string(ext);
+    for (int k = 2; used.count(name); ++k) name = stem + "-" + std::to_string(k) + std::string(ext);
+    used.insert(name);
+    return folder / name;
+}
+
+int convert(const ConvertOptions& opts) {
+    const bool to_stdout = !opts.output || *opts.output == "-";
+    bool to_folder = false;
+    if (!to_stdout) {
+        std::error_code ec;
+        to_folder = opts.files.size() > 1 || fs::is_directory(*opts.output, ec) || opts.output->ends_with('/');
+        if (to_folder) {
+            fs::create_directories(*opts.output, ec);
+            if (ec) {
+                std::cerr << "difrax: cannot create folder " << *opts.output << ": " << ec.message() << '\n';
+                return exit_refused;
+            }
+        }
+    }
+    const std::string_view ext = opts.csv ? ".csv" : ".xy";
+    std::set<std::string> used;
+    int status = exit_ok;
+    std::size_t done = 0;
+    for (const std::string& file : opts.files) {
+        ++done;
+        if (to_folder && opts.files.size() > 1)
+            std::cerr << "\r[" << done << "/" << opts.files.size() << "] " << file << "\x1b[K" << std::flush;
+        auto pattern = difrax::read_with_options(file, opts.read);
+        if (!pattern) {
+            if (to_folder && opts.files.size() > 1) std::cerr << '\n';
+            report(file, pattern.error());
+            status = exit_refused;
+            continue;
+        }
+        std::string text = columns(*pattern, opts.csv, file);
+        if (to_stdout) {
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        } else if (to_folder) {
+            if (!write_file(output_name(*opts.output, file, ext, used), text)) status = exit_refused;
+        } else if (!write_file(*opts.output, text)) {
+            status = exit_refused;
+        }
+    }
+    if (to_folder && opts.files.size() > 1) std::cerr << '\n';
+    std::fflush(stdout);
+    return status;
+}
+
+std::optional<std::uint64_t> parse_index(std::string_view s) {
+    std::uint64_t v = 0;
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    for (std::string_view a : args)
+        if (a == "-h" || a == "--help") {
+            std::cout << help_text;
+            return exit_ok;
+        }
+    if (args.empty()) return usage_error("missing command (info or convert)");
+    std::string_view command = args[0];
+    if (command == "info") {
+        std::vector<std::string> files;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            if (args[i].starts_with("-") && args[i] != "-")
+                return usage_error("info takes no option " + std::string(args[i]));
+            files.emplace_back(args[i]);
+        }
+        if (files.empty()) return usage_error("info needs at least one FILE");
+        return info(files);
+    }
+    if (command == "convert") {
+        ConvertOptions opts;
+        for (std::size_t i = 1; i < args.size(); ++i) {
+            std::string_view a = args[i];
+            auto value = [&](std::string_view name) -> std::optional<std::string_view> {
+                if (i + 1 >= args.size()) return std::nullopt;
+                (void)name;
+                return args[++i];
+            };
+            if (a == "--index") {
+                auto v = value(a);
+                if (!v) return usage_error("--index needs a value");
+                auto n = parse_index(*v);
+                if (!n) return usage_error("--index takes a whole number from 0, not " + std::string(*v));
+                opts.read.index = *n;
+            } else if (a == "--block") {
+                auto v = value(a);
+                if (!v) return usage_error("--block needs a value");
+                opts.read.block = std::string(*v);
+            } else if (a == "--format") {
+                auto v = value(a);
+                if (!v || (*v != "xy" && *v != "csv")) return usage_error("--format takes xy or csv");
+                opts.csv = *v == "csv";
+            } else if (a == "-o" || a == "--output") {
+                auto v = value(a);
+                if (!v) return usage_error("-o needs a file or folder");
+                opts.output = std::string(*v);
+            } else if (a.starts_with("-") && a != "-") {
+                return usage_error("unknown option " + std::string(a));
+            } else {
+                opts.files.emplace_back(a);
+            }
+        }
+        if (opts.files.empty()) return usage_error("convert needs at least one FILE");
+        return convert(opts);
+    }
+    return usage_error("unknown command " + std::string(command) + " (use info or convert)");
+}
