@@ -136,6 +136,14 @@ int info(const std::vector<std::string>& files) {
             status = exit_refused;
             continue;
         }
+        if (*count == 0) {
+            // Nothing to choose from: the load of the first pattern says why.
+            auto first = difrax::read_bytes_with_options(bytes_of(*data), file, {});
+            std::cout << file << ": " << difrax::format_name(*format) << ", no patterns\n";
+            if (!first) report(file, first.error());
+            status = exit_refused;
+            continue;
+        }
         std::cout << file << ": " << difrax::format_name(*format) << ", " << *count
                   << (*count == 1 ? " pattern\n" : " patterns\n");
         for (std::uint64_t i = 0; i < *count; ++i) {

@@ -182,44 +182,5 @@ TEST(Brml, LoadsThroughTheEntryPoint) {
     EXPECT_EQ(p->y()[99'999], 99'999 % 7);
 }
 
-TEST(Brml, CorpusFiles) {
-    auto dir = testing::corpus_dir();
-    if (!dir) GTEST_SKIP() << "corpus absent";
-    struct Expect {
-        const char* file;
-        std::uint64_t scans;
-        std::size_t points;
-    };
-    for (const Expect& e : {Expect{"chameleon_standard.brml", 1, 1757}, Expect{"dxtools_Sin2Psi.brml", 18, 251},
-                            Expect{"dxtools_Temperature.brml", 22, 501},
-                            Expect{"nomadm_23-012-AG_2thomegascan_long.brml", 1, 2001},
-                            Expect{"xrdconv_ANP_BiVO4.brml", 1, 3427}}) {
-        SCOPED_TRACE(e.file);
-        std::string data = testing::read_file(*dir / "brml" / e.file);
-        for (std::uint64_t index = 0; index < e.scans; ++index) {
-            auto p = testing::load(data, "", index);
-            ASSERT_TRUE(p) << index << ": " << error_text(p);
-            EXPECT_EQ(p->size(), e.points) << index;
-        }
-        EXPECT_EQ(error_text(testing::load(data, "", e.scans)), "Parse error: scan " + std::to_string(e.scans) +
-                                                                    " is out of range (" + std::to_string(e.scans) +
-                                                                    " scans)");
-    }
-}
-
-TEST(Brml, CorpusAgreesWithItsExport) {
-    auto dir = testing::corpus_dir();
-    if (!dir) GTEST_SKIP() << "corpus absent";
-    auto brml = testing::load(testing::read_file(*dir / "brml/xrdconv_ANP_BiVO4.brml"));
-    auto xy = testing::load(testing::read_file(*dir / "xy/xrdconv_ANP_BiVO4.truth.xy"), "a.xy");
-    ASSERT_TRUE(brml) << error_text(brml);
-    ASSERT_TRUE(xy) << error_text(xy);
-    ASSERT_EQ(brml->size(), xy->size());
-    // The export writes an angle computed from start and step, rounded to
-    // four decimals; the records hold the measured angle.
-    for (std::size_t i = 0; i < xy->size(); ++i) EXPECT_NEAR(brml->x()[i], xy->x()[i], 1.0001e-4) << i;
-    EXPECT_EQ(testing::vec(brml->y()), testing::vec(xy->y()));
-}
-
 }  // namespace
 }  // namespace difrax::xml

@@ -79,37 +79,5 @@ TEST(Chi, EveryNonBlankLineAfterTheHeaderIsAPoint) {
     EXPECT_EQ(outcome("t\n2theta\nI\n2\n1 2\n3\n"), "CHI: missing intensity");
 }
 
-TEST(ChiCorpus, InstrumentFiles) {
-    auto dir = difrax::testing::corpus_dir();
-    if (!dir || !std::filesystem::is_directory(*dir / "chi")) GTEST_SKIP() << "no corpus";
-    struct Expect {
-        const char* file;
-        std::size_t points;
-        const char* error;
-    };
-    for (Expect e : {Expect{"chiplotter_LaB6_0003.chi", 1500, ""}, Expect{"dioptas_Fe7C3_300_020.chi", 1449, ""},
-                     Expect{"dioptas_spectrum_001.chi", 0,
-                            "Parse error: CHI: header declares 1455 points but 75 were read"}}) {
-        auto path = *dir / "chi" / e.file;
-        if (!std::filesystem::exists(path)) continue;
-        auto r = difrax::testing::load(difrax::testing::read_file(path), e.file);
-        if (e.points == 0) {
-            EXPECT_EQ(difrax::testing::error_text(r), e.error) << e.file;
-        } else {
-            ASSERT_TRUE(r) << e.file << ": " << r.error().display();
-            EXPECT_EQ(r->size(), e.points) << e.file;
-        }
-    }
-    // The third header line of this export is NUL bytes: the reader does not
-    // look at it (detection refuses NUL text before any reader is chosen).
-    auto path = *dir / "chi" / "dioptas_LaB6_p49_001.chi";
-    if (std::filesystem::exists(path)) {
-        std::string data = difrax::testing::read_file(path);
-        auto r = parse_chi(bytes_of(data));
-        ASSERT_TRUE(r) << r.error().message();
-        EXPECT_EQ(r->x.size(), 1449u);
-    }
-}
-
 }  // namespace
 }  // namespace difrax::text

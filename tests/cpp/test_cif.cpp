@@ -286,26 +286,5 @@ TEST(PdCif, Failures) {
     EXPECT_EQ(error_text(read(odd_utf16)), "Parse error: truncated UTF-16 text");
 }
 
-TEST(PdCif, Corpus) {
-    auto dir = difrax::testing::corpus_dir();
-    if (!dir || !std::filesystem::exists(*dir / "pdcif")) GTEST_SKIP() << "no pdCIF corpus";
-    const std::map<std::string, std::string> expected{
-        {"cod_1516218.cif", "3955"},
-        {"cod_2240655_tof.cif", "Parse error: pdCIF: no matching block with 2theta and intensity data"},
-    };
-    for (const auto& entry : std::filesystem::directory_iterator(*dir / "pdcif")) {
-        const std::string name = entry.path().filename().string();
-        if (entry.path().extension() != ".cif") continue;
-        const std::string data = difrax::testing::read_file(entry.path());
-        auto p = difrax::testing::load(data, name);
-        const std::string result = p ? std::to_string(p->size()) : p.error().display();
-        auto blocks = cif_blocks(std::string_view(data));
-        ASSERT_TRUE(blocks) << name << ": " << error_text(blocks);
-        std::cout << "[ corpus ] " << name << ": " << result << " (" << blocks->size() << " blocks)\n";
-        if (auto it = expected.find(name); it != expected.end()) EXPECT_EQ(result, it->second) << name;
-        if (name == "cod_cm903170t_si_001.cif") EXPECT_EQ(blocks->size(), 5u);
-    }
-}
-
 }  // namespace
 }  // namespace difrax::text

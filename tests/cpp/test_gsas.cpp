@@ -146,39 +146,5 @@ TEST(Gsas, FxyeLinesHoldExactlyThreeColumns) {
     EXPECT_EQ(outcome(head + "1000 55 inf\n"), "Non-finite numeric value \"inf\"");
 }
 
-TEST(GsasCorpus, InstrumentFiles) {
-    auto dir = difrax::testing::corpus_dir();
-    if (!dir || !std::filesystem::is_directory(*dir / "gsas")) GTEST_SKIP() << "no corpus";
-    struct Expect {
-        const char* file;
-        std::size_t points;
-        const char* error;
-    };
-    for (Expect e : {Expect{"g2tut_NIST660CBI.gsas", 8378, ""}, Expect{"g2tut_PBSO4.xra", 6001, ""},
-                     Expect{"g2tut_Quinoli.gda", 7361, ""}, Expect{"g2tut_11bmb_8714.fxye", 49493, ""},
-                     Expect{"g2tut_gem05984.gss", 0,
-                            "Parse error: GSAS: RALF binning does not provide a supported 2theta axis"}}) {
-        auto path = *dir / "gsas" / e.file;
-        if (!std::filesystem::exists(path)) continue;
-        auto r = difrax::testing::load(difrax::testing::read_file(path), e.file);
-        if (e.points == 0) {
-            EXPECT_EQ(difrax::testing::error_text(r), e.error) << e.file;
-        } else {
-            ASSERT_TRUE(r) << e.file << ": " << r.error().display();
-            EXPECT_EQ(r->size(), e.points) << e.file;
-        }
-    }
-    // A NUL byte in this file's title makes detection refuse it as binary;
-    // the bank itself reads.
-    auto path = *dir / "gsas" / "g2tut_LaMnO3_50k.gsas";
-    if (std::filesystem::exists(path)) {
-        std::string data = difrax::testing::read_file(path);
-        auto r = parse_gsas(bytes_of(data), 0);
-        ASSERT_TRUE(r) << r.error().message();
-        EXPECT_EQ(r->y.size(), 3296u);
-        EXPECT_EQ(r->x.front(), 3.0);
-    }
-}
-
 }  // namespace
 }  // namespace difrax::text

@@ -91,34 +91,5 @@ TEST(Ras, MarkersAndPointLines) {
     EXPECT_EQ(outcome("*ras_int_start\n*RAS_INT_START\n12.5 x\n*RAS_INT_END\n"), "Invalid numeric value \"x\"");
 }
 
-TEST(RasCorpus, InstrumentFiles) {
-    auto dir = difrax::testing::corpus_dir();
-    if (!dir || !std::filesystem::is_directory(*dir / "ras")) GTEST_SKIP() << "no corpus";
-    struct Expect {
-        const char* file;
-        std::uint64_t index;
-        std::size_t points;
-        const char* error;
-    };
-    for (Expect e : {Expect{"rigakuXRD_MB120718Si3.ras", 0, 1401, ""},
-                     Expect{"xru_inas_layer_radial_002_004.ras", 0, 1501, ""},
-                     Expect{"xru_inas_layer_radial_002_004.ras", 1, 2501, ""},
-                     Expect{"xru_inas_layer_radial_002_004.ras", 2, 0, "Parse error: RAS: scan 2 is out of range (2 scans)"},
-                     Expect{"hanlin_CWO-006-omega_00001_frc.ras", 0, 0,
-                            "Parse error: RAS: axis \"Omega\" is not 2theta in degrees"},
-                     Expect{"mtex_Bruker_xrd_10-10.ras", 18, 0,
-                            "Parse error: RAS: axis \"Phi\" is not 2theta in degrees"}}) {
-        auto path = *dir / "ras" / e.file;
-        if (!std::filesystem::exists(path)) continue;
-        auto r = difrax::testing::load(difrax::testing::read_file(path), e.file, e.index);
-        if (e.points == 0) {
-            EXPECT_EQ(difrax::testing::error_text(r), e.error) << e.file;
-        } else {
-            ASSERT_TRUE(r) << e.file << ": " << r.error().display();
-            EXPECT_EQ(r->size(), e.points) << e.file;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace difrax::text

@@ -147,30 +147,5 @@ TEST(Rasx, LoadsThroughTheEntryPoint) {
     EXPECT_EQ(error_text(testing::load(single(" \n"), "s.rasx")), "Parse error: pattern contains no points");
 }
 
-TEST(Rasx, CorpusFiles) {
-    auto dir = testing::corpus_dir();
-    if (!dir) GTEST_SKIP() << "corpus absent";
-    struct Expect {
-        const char* file;
-        std::uint64_t scans;
-        std::size_t points;
-    };
-    for (const Expect& e : {Expect{"nomadm_Omega-2Theta_scan_high_temperature.rasx", 1, 1042},
-                            Expect{"nomadm_RSM_111_sdd350.rasx", 401, 301},
-                            Expect{"nomadm_TwoTheta_scan_powder.rasx", 1, 2726},
-                            Expect{"rigakuXRD_RM20220915Si01.rasx", 1, 2151}}) {
-        SCOPED_TRACE(e.file);
-        std::string data = testing::read_file(*dir / "rasx" / e.file);
-        for (std::uint64_t index = 0; index < e.scans; index += 1 + e.scans / 7) {
-            auto p = testing::load(data, "", index);
-            ASSERT_TRUE(p) << index << ": " << error_text(p);
-            EXPECT_EQ(p->size(), e.points) << index;
-        }
-        EXPECT_EQ(error_text(testing::load(data, "", e.scans)), "Parse error: scan " + std::to_string(e.scans) +
-                                                                    " is out of range (" + std::to_string(e.scans) +
-                                                                    " scans)");
-    }
-}
-
 }  // namespace
 }  // namespace difrax::xml

@@ -83,31 +83,5 @@ TEST(Uxd, LaterScansAreNotRead) {
     EXPECT_EQ(down->x, (std::vector<double>{5, 4.5, 4}));
 }
 
-TEST(UxdCorpus, InstrumentFiles) {
-    auto dir = difrax::testing::corpus_dir();
-    if (!dir || !std::filesystem::is_directory(*dir / "uxd")) GTEST_SKIP() << "no corpus";
-    auto load = [&](const char* name, std::uint64_t index = 0) -> std::optional<Result<Pattern>> {
-        auto path = *dir / "uxd" / name;
-        if (!std::filesystem::exists(path)) return std::nullopt;
-        return difrax::testing::load(difrax::testing::read_file(path), name, index);
-    };
-    auto lf = load("xylib_BT86_LF.uxd");
-    auto crlf = load("xylib_BT86_CRLF.uxd");
-    if (lf && crlf) {
-        ASSERT_TRUE(*lf && *crlf);
-        EXPECT_GT((*lf)->size(), 1000u);
-        EXPECT_EQ(difrax::testing::vec((**lf).x()), difrax::testing::vec((**crlf).x()));
-        EXPECT_EQ(difrax::testing::vec((**lf).y()), difrax::testing::vec((**crlf).y()));
-    }
-    if (auto counts = load("chemotion_PD-01-02.uxd")) {
-        ASSERT_TRUE(*counts) << counts->error().display();
-        EXPECT_EQ((*counts)->x()[0], 20.0);
-    }
-    if (auto pole = load("mtex_bruker_polefig.uxd", 67))
-        EXPECT_EQ(difrax::testing::error_text(*pole), "Parse error: UXD: axis \"PHI\" is not 2theta in degrees");
-    if (auto v3 = load("dxtools_Sin2Psi.uxd"))
-        EXPECT_EQ(difrax::testing::error_text(*v3), "Parse error: UXD: unsupported block marker \"_SAMPLE\"");
-}
-
 }  // namespace
 }  // namespace difrax::text

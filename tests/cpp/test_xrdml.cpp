@@ -197,55 +197,5 @@ TEST(Xrdml, AttenuationScalesRawCountsOnly) {
     }
 }
 
-// Real instrument files: single scans, a pole figure of Phi scans and a
-// reciprocal-space mesh of 2Theta scans.
-TEST(XrdmlCorpus, EachFileGivesItsScans) {
-    auto dir = testing::corpus_dir();
-    if (!dir) GTEST_SKIP() << "corpus absent";
-    struct Expect {
-        const char* file;
-        std::size_t scans;
-        std::size_t points;  // 0: every scan is refused
-        double first_x;
-    };
-    for (const Expect& e : {Expect{"chemotion_LA_P37cd_DUT52Zr_25C.xrdml", 1, 6474, 5.00116514},
-                            Expect{"nomadm_XRD-918-16_10.xrdml", 1, 5027, 4.00656514},
-                            Expect{"xru_simpack_xrd_AlGaAs.xrdml", 1, 2999, 65.46},
-                            Expect{"xylib_empyrean.xrdml", 1, 196, 30.05},
-                            Expect{"nomadm_m82762_mesh.xrdml", 101, 255, 67.45053915},
-                            Expect{"mtex_polefig.xrdml", 30, 0, 0}}) {
-        SCOPED_TRACE(e.file);
-        std::string data = testing::read_file(*dir / "xrdml" / e.file);
-        for (std::uint64_t index = 0; index < e.scans; ++index) {
-            auto p = testing::load(data, e.file, index);
-            if (e.points == 0) {
-                EXPECT_EQ(error_text(p), "Parse error: XRDML scan axis \"Phi\" is not 2theta");
-                continue;
-            }
-            ASSERT_TRUE(p) << index << ": " << error_text(p);
-            EXPECT_EQ(p->size(), e.points);
-            EXPECT_NEAR(p->x()[0], e.first_x, 1e-9);
-        }
-        EXPECT_EQ(error_text(testing::load(data, e.file, e.scans)),
-                  "Parse error: scan " + std::to_string(e.scans) + " is out of range (" + std::to_string(e.scans) +
-                      " scans)");
-    }
-}
-
-TEST(XrdmlCorpus, AgreesWithTheXyExportOfTheSameScan) {
-    auto dir = testing::corpus_dir();
-    if (!dir) GTEST_SKIP() << "corpus absent";
-    auto xrdml = testing::load(testing::read_file(*dir / "xrdml/chemotion_LA_P37cd_DUT52Zr_25C.xrdml"), "a.xrdml");
-    auto xy = testing::load(testing::read_file(*dir / "xy/chemotion_LA_P37cd_DUT52Zr_25C.xy"), "a.xy");
-    ASSERT_TRUE(xrdml) << error_text(xrdml);
-    ASSERT_TRUE(xy) << error_text(xy);
-    ASSERT_EQ(xrdml->size(), xy->size());
-    for (std::size_t i = 0; i < xy->size(); ++i) {
-        // The export rounds 2theta to nine decimals.
-        ASSERT_NEAR(xrdml->x()[i], xy->x()[i], 1e-9) << i;
-        ASSERT_EQ(xrdml->y()[i], xy->y()[i]) << i;
-    }
-}
-
 }  // namespace
 }  // namespace difrax::xml
