@@ -28,6 +28,6 @@ for exe in "${pythons[@]}"; do
   echo "== Python $version ($exe)"
   [ -x "$venv/bin/python" ] || "$exe" -m venv "$venv"
   "$venv/bin/python" -m pip install -q --upgrade pip
-  "$venv/bin/python" -m pip install -q . pytest hypothesis
+  "$venv/bin/python" -m pip install -q . pytest hypothesis mypy
   (cd tests/python && "../../$venv/bin/python" -m pytest -q -p no:cacheprovider .)
 done

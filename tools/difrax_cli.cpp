@@ -1,5 +1,8 @@
 // The difrax command-line tool: look at diffraction files (info) and convert
 // them to two-column text (convert).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -59,13 +62,28 @@ int usage_error(std::string_view message) {
     return exit_usage;
 }
 
-std::optional<std::string> read_whole(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = std::string(std::strerror(errno));
-        return std::nullopt;
+// The whole file, or the I/O error in the library's words.
+difrax::Result<std::string> read_whole(const std::string& path) {
+    auto io_error = [](int code) {
+        return std::unexpected(difrax::Error::io(std::string(std::strerror(code)) + " (os error " +
+                                                 std::to_string(code) + ")"));
+    };
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return io_error(errno);
+    std::string data;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            int code = errno;
+            ::close(fd);
+            return io_error(code);
+        }
+        if (got == 0) break;
+        data.append(buffer, static_cast<std::size_t>(got));
     }
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ::close(fd);
     return data;
 }
 
@@ -116,10 +134,9 @@ std::string describe(const difrax::Pattern& p) {
 int info(const std::vector<std::string>& files) {
     int status = exit_ok;
     for (const std::string& file : files) {
-        std::string why;
-        auto data = read_whole(file, why);
+        auto data = read_whole(file);
         if (!data) {
-            std::cerr << "difrax: " << file << ": " << why << '\n';
+            report(file, data.error());
             status = exit_refused;
             continue;
         }
@@ -172,13 +189,22 @@ struct ConvertOptions {
     std::vector<std::string> files;
 };
 
+// The file name for a comment line: control characters (a line break in a
+// name would start a data row) become "?".
+std::string printable(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
 std::string columns(const difrax::Pattern& p, bool csv, const std::string& source) {
     std::string out;
     out.reserve(p.size() * 24 + 64);
     if (csv) {
         out += "2theta,intensity\n";
     } else {
-        out += "# 2theta intensity, from " + source + '\n';
+        out += "# 2theta intensity, from " + printable(source) + '\n';
     }
     const char sep = csv ? ',' : ' ';
     auto x = p.x();
@@ -230,15 +256,22 @@ int convert(const ConvertOptions& opts) {
     }
     const std::string_view ext = opts.csv ? ".csv" : ".xy";
     std::set<std::string> used;
+    // Converting many files to a folder shows how far it has got.
+    const bool progress = to_folder && opts.files.size() > 1;
+    const bool terminal = ::isatty(STDERR_FILENO) != 0;
     int status = exit_ok;
     std::size_t done = 0;
     for (const std::string& file : opts.files) {
         ++done;
-        if (to_folder && opts.files.size() > 1)
-            std::cerr << "\r[" << done << "/" << opts.files.size() << "] " << file << "\x1b[K" << std::flush;
+        if (progress) {
+            if (terminal)
+                std::cerr << "\r[" << done << "/" << opts.files.size() << "] " << printable(file) << "\x1b[K" << std::flush;
+            else
+                std::cerr << "[" << done << "/" << opts.files.size() << "] " << printable(file) << '\n';
+        }
         auto pattern = difrax::read_with_options(file, opts.read);
         if (!pattern) {
-            if (to_folder && opts.files.size() > 1) std::cerr << '\n';
+            if (progress && terminal) std::cerr << '\n';
             report(file, pattern.error());
             status = exit_refused;
             continue;
@@ -252,7 +285,7 @@ int convert(const ConvertOptions& opts) {
             status = exit_refused;
         }
     }
-    if (to_folder && opts.files.size() > 1) std::cerr << '\n';
+    if (progress && terminal) std::cerr << '\n';
     std::fflush(stdout);
     return status;
 }
