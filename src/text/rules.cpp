@@ -23,11 +23,77 @@ bool equals_ascii_nocase(std::string_view s, std::string_view word) noexcept {
     return true;
 }
 
-// Length of the separator (white space or ",") at line[i], or 0.
-inline std::size_t field_separator(std::string_view line, std::size_t i) noexcept {
-    auto b = static_cast<unsigned char>(line[i]);
-    if (b < 0x80) return (b == ' ' || b == ',' || (b >= 0x09 && b <= 0x0D)) ? 1 : 0;
-    return space_length(line, i);
+}  // namespace
+
+namespace {
+
+// When the conversion reports a value out of range, the decimal exponent of
+// its leading significant digit tells an overflow (an infinity) from an
+// underflow (zero). `p` to `end` is a token of the grammar, without sign.
+double out_of_range_value(const char* p, const char* end) noexcept {
+    long long lead = 0;
+    bool seen_nonzero = false;
+    for (; p != end && is_digit(*p); ++p) {
+        if (seen_nonzero)
+            ++lead;
+        else if (*p != '0')
+            seen_nonzero = true;
+    }
+    if (p != end && *p == '.') {
+        long long position = 0;
+        for (++p; p != end && is_digit(*p); ++p) {
+            ++position;
+            if (!seen_nonzero && *p != '0') {
+                seen_nonzero = true;
+                lead = -position;
+            }
+        }
+    }
+    long long exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative = p != end && *p == '-';
+        if (p != end && (*p == '+' || *p == '-')) ++p;
+        for (; p != end && is_digit(*p); ++p)
+            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    return lead + exponent >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
+
+// Instruments write short decimals ("38.020000", "1277", "1.5e3"). When the
+// digits fit in 53 bits and the power of ten is at most 22, one
+// multiplication or division of two exact doubles is correctly rounded, so
+// these are converted directly. Anything else (long mantissas, large
+// exponents, text outside the grammar) is left to the full conversion.
+std::optional<double> short_decimal(const char* p, const char* end) noexcept {
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int fraction = 0;
+    for (; p != end && is_digit(*p); ++p, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    if (p != end && *p == '.') {
+        for (++p; p != end && is_digit(*p); ++p, ++digits, ++fraction)
+            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    }
+    if (digits == 0 || digits > 19) return std::nullopt;
+    int exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative = false;
+        if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+        int exp_digits = 0;
+        for (; p != end && is_digit(*p) && exp_digits < 4; ++p, ++exp_digits) exponent = exponent * 10 + (*p - '0');
+        if (exp_digits == 0) return std::nullopt;
+        if (negative) exponent = -exponent;
+    }
+    if (p != end || mantissa > (std::uint64_t{1} << 53)) return std::nullopt;
+    const int power = exponent - fraction;
+    const double m = static_cast<double>(mantissa);
+    if (power >= 0 && power <= 22) return m * powers[power];
+    if (power < 0 && power >= -22) return m / powers[-power];
+    return std::nullopt;
 }
 
 }  // namespace
@@ -39,73 +105,32 @@ std::optional<double> decimal(std::string_view s) noexcept {
     bool negative = false;
     if (*p == '+' || *p == '-') {
         negative = *p == '-';
-        ++p;
-        if (p == end) return std::nullopt;
+        if (++p == end) return std::nullopt;
     }
-    if (!is_digit(*p) && *p != '.') {
-        std::string_view word(p, static_cast<std::size_t>(end - p));
-        double v;
-        if (equals_ascii_nocase(word, "inf") || equals_ascii_nocase(word, "infinity"))
-            v = std::numeric_limits<double>::infinity();
-        else if (equals_ascii_nocase(word, "nan"))
-            v = std::numeric_limits<double>::quiet_NaN();
-        else
+    if (is_digit(*p) || *p == '.') {
+        if (auto quick = short_decimal(p, end)) return negative ? -*quick : *quick;
+        // For a text that starts with a digit or a point, the conversion's
+        // own pattern is exactly the grammar (digits, optional point and
+        // digits, at least one digit, optional exponent with digits); it
+        // must take the whole token. Checking and converting is one pass.
+        double value = 0.0;
+        auto [ptr, ec] = std::from_chars(p, end, value, std::chars_format::general);
+        if (ptr != end) return std::nullopt;
+        if (ec == std::errc::result_out_of_range)
+            value = out_of_range_value(p, end);
+        else if (ec != std::errc())
             return std::nullopt;
-        return negative ? -v : v;
+        return negative ? -value : value;
     }
-    const char* digits = p;
-    // Decimal exponent of the leading significant digit, to tell an overflow
-    // from an underflow when the conversion reports the value out of range.
-    long long lead = 0;
-    bool seen_nonzero = false;
-    std::size_t count = 0;
-    while (p != end && is_digit(*p)) {
-        if (seen_nonzero) {
-            ++lead;
-        } else if (*p != '0') {
-            seen_nonzero = true;
-        }
-        ++p;
-        ++count;
-    }
-    if (p != end && *p == '.') {
-        ++p;
-        long long position = 0;
-        while (p != end && is_digit(*p)) {
-            ++position;
-            if (!seen_nonzero && *p != '0') {
-                seen_nonzero = true;
-                lead = -position;
-            }
-            ++p;
-            ++count;
-        }
-    }
-    if (count == 0) return std::nullopt;
-    long long exponent = 0;
-    if (p != end && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool exp_negative = false;
-        if (p != end && (*p == '+' || *p == '-')) {
-            exp_negative = *p == '-';
-            ++p;
-        }
-        if (p == end || !is_digit(*p)) return std::nullopt;
-        while (p != end && is_digit(*p)) {
-            if (exponent < 1'000'000'000) exponent = exponent * 10 + (*p - '0');
-            ++p;
-        }
-        if (exp_negative) exponent = -exponent;
-    }
-    if (p != end) return std::nullopt;
-    double value = 0.0;
-    auto [ptr, ec] = std::from_chars(digits, end, value, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-        value = (lead + exponent >= 0) ? std::numeric_limits<double>::infinity() : 0.0;
-    } else if (ec != std::errc() || ptr != end) {
+    std::string_view word(p, static_cast<std::size_t>(end - p));
+    double v;
+    if (equals_ascii_nocase(word, "inf") || equals_ascii_nocase(word, "infinity"))
+        v = std::numeric_limits<double>::infinity();
+    else if (equals_ascii_nocase(word, "nan"))
+        v = std::numeric_limits<double>::quiet_NaN();
+    else
         return std::nullopt;
-    }
-    return negative ? -value : value;
+    return negative ? -v : v;
 }
 
 Result<double> number(std::string_view token) {
@@ -119,40 +144,6 @@ Result<double> number(std::string_view token) {
     if (!value) return parse_error("Invalid numeric value " + quoted(token));
     if (!std::isfinite(*value)) return parse_error("Non-finite numeric value " + quoted(token));
     return *value;
-}
-
-bool Fields::next(std::string_view& field) noexcept {
-    std::size_t n = line_.size();
-    while (pos_ < n) {
-        std::size_t sep = field_separator(line_, pos_);
-        if (sep == 0) break;
-        pos_ += sep;
-    }
-    if (pos_ >= n) return false;
-    std::size_t start = pos_;
-    while (pos_ < n && field_separator(line_, pos_) == 0) {
-        auto b = static_cast<unsigned char>(line_[pos_]);
-        pos_ += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    }
-    field = line_.substr(start, pos_ - start);
-    return true;
-}
-
-bool Words::next(std::string_view& word) noexcept {
-    std::size_t n = line_.size();
-    while (pos_ < n) {
-        std::size_t sep = space_length(line_, pos_);
-        if (sep == 0) break;
-        pos_ += sep;
-    }
-    if (pos_ >= n) return false;
-    std::size_t start = pos_;
-    while (pos_ < n && space_length(line_, pos_) == 0) {
-        auto b = static_cast<unsigned char>(line_[pos_]);
-        pos_ += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    }
-    word = line_.substr(start, pos_ - start);
-    return true;
 }
 
 std::vector<std::string_view> fields(std::string_view line) {

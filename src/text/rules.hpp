@@ -13,6 +13,7 @@
 
 #include "difrax/difrax.hpp"
 #include "load/points.hpp"
+#include "text/unicode.hpp"
 
 namespace difrax::text {
 
@@ -64,27 +65,55 @@ std::optional<double> decimal(std::string_view token) noexcept;
 // numeric value ...").
 Result<double> number(std::string_view token);
 
-// Splits lines into fields at white space and commas, without allocating.
-class Fields {
+// Splits a line into the runs between separators: white space, and commas
+// too when `Commas` is set. Works on the bytes, with ASCII decided inline
+// and other characters looked up only when they occur.
+template <bool Commas>
+class Splitter {
 public:
-    explicit Fields(std::string_view line) noexcept : line_(line) {}
-    bool next(std::string_view& field) noexcept;
+    explicit Splitter(std::string_view line) noexcept : line_(line) {}
+
+    bool next(std::string_view& piece) noexcept {
+        const std::size_t n = line_.size();
+        while (pos_ < n) {
+            std::size_t sep = separator(pos_);
+            if (sep == 0) break;
+            pos_ += sep;
+        }
+        if (pos_ >= n) return false;
+        const std::size_t start = pos_;
+        while (pos_ < n) {
+            auto b = static_cast<unsigned char>(line_[pos_]);
+            if (b < 0x80) {
+                if (ascii_separator(b)) break;
+                ++pos_;
+            } else {
+                if (space_length(line_, pos_) != 0) break;
+                pos_ += b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            }
+        }
+        piece = line_.substr(start, pos_ - start);
+        return true;
+    }
 
 private:
+    static constexpr bool ascii_separator(unsigned char b) noexcept {
+        return b == ' ' || (b >= 0x09 && b <= 0x0D) || (Commas && b == ',');
+    }
+    std::size_t separator(std::size_t i) const noexcept {
+        auto b = static_cast<unsigned char>(line_[i]);
+        if (b < 0x80) return ascii_separator(b) ? 1 : 0;
+        return space_length(line_, i);
+    }
+
     std::string_view line_;
     std::size_t pos_ = 0;
 };
 
-// Splits lines into words at white space only.
-class Words {
-public:
-    explicit Words(std::string_view line) noexcept : line_(line) {}
-    bool next(std::string_view& word) noexcept;
-
-private:
-    std::string_view line_;
-    std::size_t pos_ = 0;
-};
+// Fields of a data line: separated by white space and commas.
+using Fields = Splitter<true>;
+// Words: separated by white space only.
+using Words = Splitter<false>;
 
 std::vector<std::string_view> fields(std::string_view line);
 std::vector<std::string_view> words(std::string_view line);

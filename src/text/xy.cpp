@@ -12,9 +12,17 @@
 namespace difrax::text {
 namespace {
 
+constexpr bool ascii_space(unsigned char b) { return b == ' ' || (b >= 0x09 && b <= 0x0D); }
+
 // The line trimmed of white space, then of leading byte-order-mark characters
-// (U+FEFF, which concatenated exports leave inside the text).
+// (U+FEFF, which concatenated exports leave inside the text). Lines that
+// begin and end in ASCII, nearly all of them, are trimmed byte by byte.
 std::string_view working_line(std::string_view line) {
+    std::size_t b = 0, e = line.size();
+    while (b < e && ascii_space(static_cast<unsigned char>(line[b]))) ++b;
+    while (e > b && ascii_space(static_cast<unsigned char>(line[e - 1]))) --e;
+    if (b == e || (static_cast<unsigned char>(line[b]) < 0x80 && static_cast<unsigned char>(line[e - 1]) < 0x80))
+        return line.substr(b, e - b);
     std::string_view t = trim(line);
     while (t.starts_with("\xEF\xBB\xBF")) t.remove_prefix(3);
     return t;
@@ -36,11 +44,13 @@ Result<Points> parse_xy(std::span<const std::byte> data) {
     x.reserve(text.size() / 24);
     y.reserve(text.size() / 24);
 
+    // Most texts hold no NUL at all: then no line needs looking at for one.
+    const bool any_nul = text.find('\0') != std::string_view::npos;
     Lines lines(text);
     std::string_view line;
     while (lines.next(line)) {
         std::string_view work = working_line(line);
-        if (work.find('\0') != std::string_view::npos)
+        if (any_nul && work.find('\0') != std::string_view::npos)
             return parse_error("Binary data supplied to an ASCII pattern reader");
         if (work.empty() || is_comment(work.front())) continue;
         Fields split(work);
