@@ -101,12 +101,6 @@ Result<Word> little_endian_at(Bytes data, std::uint64_t offset) {
 
 Result<std::uint32_t> u32_at(Bytes data, std::uint64_t offset) { return little_endian_at<std::uint32_t>(data, offset); }
 
-Result<float> f32_at(Bytes data, std::uint64_t offset) {
-    auto bits = little_endian_at<std::uint32_t>(data, offset);
-    if (!bits) return std::unexpected(std::move(bits.error()));
-    return std::bit_cast<float>(*bits);
-}
-
 Result<double> f64_at(Bytes data, std::uint64_t offset) {
     auto bits = little_endian_at<std::uint64_t>(data, offset);
     if (!bits) return std::unexpected(std::move(bits.error()));
@@ -372,23 +366,29 @@ Result<std::vector<Range>> ranges_of(Bytes data) {
 // step * i, the product and the sum each rounded on their own, unless the
 // record carries its angle.
 Result<Points> decode(Bytes data, const Range& range) {
+    // The walk has checked that data start + N x R lies inside the file and
+    // that every record is wide enough for what is read from it, so the
+    // records are read in place.
+    if (range.data_end > data.size()) return truncated(range.data_start, range.data_end - range.data_start, data.size());
+    auto load = [&]<class Word>(std::uint64_t offset) {
+        Word bits;
+        std::memcpy(&bits, data.data() + offset, sizeof bits);
+        if constexpr (std::endian::native == std::endian::big) bits = std::byteswap(bits);
+        return bits;
+    };
     Points points;
     points.x.reserve(range.points);
     points.y.reserve(range.points);
     std::uint64_t i = 0;
     for (std::uint64_t record = range.data_start; record < range.data_end; record += range.record_size, ++i) {
-        auto intensity = f32_at(data, record);
-        if (!intensity) return std::unexpected(std::move(intensity.error()));
+        const double y = std::bit_cast<float>(load.template operator()<std::uint32_t>(record));
         double angle;
         if (range.angle_in_record) {
-            auto stored = f64_at(data, record + 4);
-            if (!stored) return std::unexpected(std::move(stored.error()));
-            angle = *stored;
+            angle = std::bit_cast<double>(load.template operator()<std::uint64_t>(record + 4));
         } else {
             const double offset = range.step * static_cast<double>(i);
             angle = range.start + offset;
         }
-        const double y = *intensity;
         if (!std::isfinite(angle) || !std::isfinite(y))
             return fail("nonfinite angle or intensity in point " + decimal(i));
         points.x.push_back(angle);
