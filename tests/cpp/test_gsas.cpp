@@ -1,6 +1,6 @@
 // GSAS powder data: bank selection, the BANK header, fixed-width and free STD
 // and ESD records, channel accounting and FXYE lines.
-#include <string>
+#include <algorithm>
 
 #include "support.hpp"
 #include "text/readers.hpp"
@@ -8,142 +8,93 @@
 namespace difrax::text {
 namespace {
 
-using difrax::testing::bytes_of;
+using namespace difrax::testing;
 
-std::string outcome(std::string_view file, std::uint64_t index = 0) {
-    auto r = parse_gsas(bytes_of(file), index);
-    return r ? "ok" : r.error().message();
-}
-
-std::vector<double> x_of(std::string_view file, std::uint64_t index = 0) {
-    auto r = parse_gsas(bytes_of(file), index);
-    EXPECT_TRUE(r) << r.error().message();
-    return r ? r->x : std::vector<double>{};
-}
-
-std::vector<double> y_of(std::string_view file, std::uint64_t index = 0) {
-    auto r = parse_gsas(bytes_of(file), index);
-    EXPECT_TRUE(r) << r.error().message();
-    return r ? r->y : std::vector<double>{};
-}
+std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_gsas(bytes_of(file), index)); }
 
 TEST(Gsas, BanksAreCountedInFileOrder) {
     const std::string two = "title\nBANK 1 2 1 CONS 1000 5\n1 2\nbank 3\n# note\nBANK 2 2 1 CONST 2000 10 STD\n7 8\n";
-    EXPECT_EQ(y_of(two, 1), (std::vector<double>{7, 8}));
-    EXPECT_EQ(outcome(two, 0), "Invalid numeric value \"bank\"");
-    EXPECT_EQ(outcome(two, 2), "GSAS: bank index 2 is out of range (2 banks)");
-    EXPECT_EQ(outcome("title\nBANK1 2 1 CONS 1 1\n"), "GSAS: bank index 0 is out of range (0 banks)");
+    EXPECT_EQ(read(two, 1), "20:7 20.1:8");
+    EXPECT_EQ(read(two, 0), "Parse error: Invalid numeric value \"bank\"");
+    EXPECT_EQ(read(two, 2), "Parse error: GSAS: bank index 2 is out of range (2 banks)");
+    EXPECT_EQ(read("title\nBANK1 2 1 CONS 1 1\n"), "Parse error: GSAS: bank index 0 is out of range (0 banks)");
+    // Start and step are in hundredths of a degree; each angle is start + step * channel.
+    EXPECT_EQ(read("BANK 1 5 1 cons 1000 5\n1 2 3 4 5\n"),
+              points_text(stepped(10.0, 0.05, 5), std::vector<double>{1, 2, 3, 4, 5}));
 }
 
-TEST(Gsas, AnglesAreStartPlusStepTimesChannel) {
-    const std::string file = "BANK 1 5 1 cons 1000 5\n1 2 3 4 5\n";
-    std::vector<double> x = x_of(file);
-    ASSERT_EQ(x.size(), 5u);
-    for (std::size_t i = 0; i < 5; ++i) {
-        const double offset = 0.05 * static_cast<double>(i);
-        EXPECT_EQ(x[i], 10.0 + offset) << i;
+TEST(Gsas, HeaderDecidesBinningCountAndRecordType) {
+    check({{"BANK 1 2 1 CONST 1000 5 0 0 !STD", "ok"}, {"BANK 1 +2 1 CONS 1000 5", "ok"},
+           {"BANK 1 2 1 CONST 1000 5 0 0 esd", "Parse error: GSAS ESD: data is shorter than the declared 2 channels"},
+           {"BANK 1 2 1 CONST 1000 5 0 0 abc", "Parse error: GSAS: unsupported record type ABC"},
+           {"BANK 1 2 1 CONST 1000 5 1.2.3 STD", "Parse error: Invalid numeric value \"1.2.3\""},
+           {"BANK 1 0 1 xyz 1 2", "Parse error: GSAS: XYZ binning does not provide a supported 2theta axis"},
+           {"BANK 1 2 1 RALF 1 2 3 4 ALT", "Parse error: GSAS: RALF binning does not provide a supported 2theta axis"},
+           {"BANK 1 2 1", "Parse error: GSAS: incomplete BANK header"},
+           {"BANK 1 2 1 CONS 1000", "Parse error: GSAS: CONS/CONST requires a start and step"},
+           {"BANK 1 2.0 1 CONS 1000 5", "Parse error: GSAS: invalid channel count"},
+           {"BANK 1 -2 1 CONS 1000 5", "Parse error: GSAS: invalid channel count"},
+           {"BANK 1 18446744073709551616 1 CONS 1000 5", "Parse error: GSAS: invalid channel count"},
+           {"BANK 1 0 1 CONS 1000 5", "Parse error: GSAS: zero channels"},
+           {"BANK 1 2 1 CONS x 5", "Parse error: Invalid numeric value \"x\""},
+           {"BANK 1 2 1 CONS 1000 0 ESD", "Parse error: GSAS: step must be nonzero"},
+           {"BANK 1 18446744073709551615 1 CONS 1000 5 ESD",
+            "Parse error: GSAS ESD: data is shorter than the declared 18446744073709551615 channels"}},
+          [](const std::string& header) { return error_text(parse_gsas(bytes_of(header + "\n  1 2\n"), 0)); });
+}
+
+// Each record is the whole bank, which declares as many channels as the row expects points.
+TEST(Gsas, StdRecordsAreCutByColumnsWhenWellFormed) {
+    const std::string compressed = "Parse error: GSAS STD: compressed repeat-count records are unsupported";
+    const std::vector<Case> records = {
+        {"   12345   67890", "0:12345 1:67890"}, {"1 2 3 4 5 6 7 8 ", "0:1 1:2 2:3 3:4 4:5 5:6 6:7 7:8"},
+        {"12345 67890 123", "0:12345 1:67890 2:123"}, {" 1   100 0   200", "0:100 1:200"},
+        {"1234567 12345678", compressed}, {" 2   100   12345", compressed}, {"01   100", compressed},
+        {"+1   100", compressed}, {"     1.5 abc    ", "Parse error: Invalid numeric value \"abc\""}};
+    for (const Case& c : records) {
+        const auto n = c.expected.starts_with("Parse") ? 1 : std::ranges::count(c.expected, ':');
+        EXPECT_EQ(read("BANK 1 " + std::to_string(n) + " 1 CONS 0 100\n" + c.input + "\n"), c.expected) << c.input;
     }
-    EXPECT_EQ(y_of(file), (std::vector<double>{1, 2, 3, 4, 5}));
 }
-
-struct Case {
-    const char* input;
-    const char* expected;
-};
-
-class Header : public ::testing::TestWithParam<Case> {};
-
-TEST_P(Header, DecidesBinningCountAndRecordType) {
-    EXPECT_EQ(outcome(std::string(GetParam().input) + "\n  1 2\n"), GetParam().expected) << GetParam().input;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, Header,
-    ::testing::Values(Case{"BANK 1 2 1 CONST 1000 5 0 0 !STD", "ok"}, Case{"BANK 1 +2 1 CONS 1000 5", "ok"},
-                      Case{"BANK 1 2 1 CONST 1000 5 0 0 esd", "GSAS ESD: data is shorter than the declared 2 channels"},
-                      Case{"BANK 1 2 1 CONST 1000 5 0 0 abc", "GSAS: unsupported record type ABC"},
-                      Case{"BANK 1 2 1 CONST 1000 5 1.2.3 STD", "Invalid numeric value \"1.2.3\""},
-                      Case{"BANK 1 0 1 xyz 1 2", "GSAS: XYZ binning does not provide a supported 2theta axis"},
-                      Case{"BANK 1 2 1 RALF 1 2 3 4 ALT", "GSAS: RALF binning does not provide a supported 2theta axis"},
-                      Case{"BANK 1 2 1", "GSAS: incomplete BANK header"},
-                      Case{"BANK 1 2 1 CONS 1000", "GSAS: CONS/CONST requires a start and step"},
-                      Case{"BANK 1 2.0 1 CONS 1000 5", "GSAS: invalid channel count"},
-                      Case{"BANK 1 -2 1 CONS 1000 5", "GSAS: invalid channel count"},
-                      Case{"BANK 1 18446744073709551616 1 CONS 1000 5", "GSAS: invalid channel count"},
-                      Case{"BANK 1 0 1 CONS 1000 5", "GSAS: zero channels"},
-                      Case{"BANK 1 2 1 CONS x 5", "Invalid numeric value \"x\""},
-                      Case{"BANK 1 2 1 CONS 1000 0 ESD", "GSAS: step must be nonzero"},
-                      // Declared counts far beyond the text fail without
-                      // reserving memory for them.
-                      Case{"BANK 1 1000000000000000 1 CONS 1000 5",
-                           "GSAS STD: data is shorter than the declared 1000000000000000 channels"},
-                      Case{"BANK 1 18446744073709551615 1 CONS 1000 5 ESD",
-                           "GSAS ESD: data is shorter than the declared 18446744073709551615 channels"}));
-
-class StdRecord : public ::testing::TestWithParam<Case> {};
-
-// Each record is the whole bank; the result lists the values read.
-TEST_P(StdRecord, IsCutByColumnsWhenWellFormed) {
-    std::string record = GetParam().input;
-    std::size_t n = 0;
-    for (char c : std::string_view(GetParam().expected)) n += c == ',';
-    auto r = parse_gsas(bytes_of("BANK 1 " + std::to_string(n + 1) + " 1 CONS 0 1\n" + record + "\n"), 0);
-    std::string got;
-    if (!r) got = r.error().message();
-    for (std::size_t i = 0; r && i < r->y.size(); ++i) got += (i ? "," : "") + std::to_string(static_cast<long long>(r->y[i]));
-    EXPECT_EQ(got, GetParam().expected) << '"' << record << '"';
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, StdRecord,
-    ::testing::Values(Case{"   12345   67890", "12345,67890"}, Case{"1234567 12345678", "GSAS STD: compressed repeat-count records are unsupported"},
-                      Case{"1 2 3 4 5 6 7 8 ", "1,2,3,4,5,6,7,8"}, Case{"12345 67890 123", "12345,67890,123"},
-                      Case{" 1   100 0   200", "100,200"},
-                      Case{" 2   100   12345", "GSAS STD: compressed repeat-count records are unsupported"},
-                      Case{"01   100", "GSAS STD: compressed repeat-count records are unsupported"},
-                      Case{"+1   100", "GSAS STD: compressed repeat-count records are unsupported"},
-                      Case{"     1.5 abc    ", "Invalid numeric value \"abc\""}));
 
 TEST(Gsas, TrailingZerosMayPadTheLastRecord) {
     const std::string ten = "       1       2       3       4       5       6       7       8       9      10\n";
     const std::string pad = "      11      12      13       0       0       0       0       0       0       0\n";
-    EXPECT_EQ(y_of("BANK 1 13 1 CONS 0 1\n" + ten + pad).size(), 13u);
+    const std::string beyond = "Parse error: GSAS STD: unexpected data beyond the declared channel count";
+    const std::string h13 = "BANK 1 13 1 CONS 0 100\n", h10 = "BANK 1 10 1 CONS 0 100\n";
     std::string nonzero = pad;
     nonzero[nonzero.size() - 2] = '1';
-    EXPECT_EQ(outcome("BANK 1 13 1 CONS 0 1\n" + ten + nonzero),
-              "GSAS STD: unexpected data beyond the declared channel count");
-    EXPECT_EQ(outcome("BANK 1 10 1 CONS 0 1\n" + ten + "0 0 0 0 0 0 0 0 0 0\n"),
-              "GSAS STD: unexpected data beyond the declared channel count");
-    EXPECT_EQ(outcome("BANK 1 10 1 CONS 0 1\n" + ten + "0 0 0 0 0 0 0 0 -0\n"), "ok");
-    EXPECT_EQ(outcome("BANK 1 13 1 CONS 0 1\n" + ten + "11 12\n"),
-              "GSAS STD: data is shorter than the declared 13 channels");
+    const std::string first_ten = "0:1 1:2 2:3 3:4 4:5 5:6 6:7 7:8 8:9 9:10";
+    check({{h13 + ten + pad, first_ten + " 10:11 11:12 12:13"}, {h13 + ten + nonzero, beyond},
+           {h10 + ten + "0 0 0 0 0 0 0 0 0 0\n", beyond}, {h10 + ten + "0 0 0 0 0 0 0 0 -0\n", first_ten},
+           {h13 + ten + "11 12\n", "Parse error: GSAS STD: data is shorter than the declared 13 channels"}},
+          [](const std::string& f) { return read(f); });
 }
 
 TEST(Gsas, EsdRecordsHoldIntensityEsdPairs) {
-    const std::string five_pairs =
-        "   523.0    48.0   442.0    44.0   527.0    48.0   585.0    51.0   420.0    43.0\n";
-    EXPECT_EQ(y_of("BANK 1 5 1 CONST 300 5 0 0 ESD\n" + five_pairs), (std::vector<double>{523, 442, 527, 585, 420}));
-    const std::string head = "BANK 1 1 1 CONST 300 5 ESD\n";
-    EXPECT_EQ(y_of(head + "1234.56789 987.6543 "), (std::vector<double>{1234.56789}));
-    EXPECT_EQ(outcome(head + "1.5 2.5 3.5         "), "GSAS ESD: incomplete intensity/esd pair");
-    EXPECT_EQ(outcome(head + "    1.0\xC3\xA9    2.0"), "GSAS ESD: non-ASCII numeric record");
-    EXPECT_EQ(outcome(head + "     1.0     abc"), "Invalid numeric value \"abc\"");
-    EXPECT_EQ(outcome("BANK 1 2 1 CONST 300 5 ESD\n1 2\n3"), "GSAS ESD: incomplete intensity/esd pair");
-    EXPECT_EQ(outcome("BANK 1 2 1 CONST 300 5 ESD\n     1.0     2.0     3.0"),
-              "GSAS ESD: data is shorter than the declared 2 channels");
+    const std::string pairs = "   523.0    48.0   442.0    44.0   527.0    48.0   585.0    51.0   420.0    43.0\n";
+    const std::string one = "BANK 1 1 1 CONST 300 5 ESD\n", two = "BANK 1 2 1 CONST 300 5 ESD\n";
+    const std::string incomplete = "Parse error: GSAS ESD: incomplete intensity/esd pair";
+    check({{"BANK 1 5 1 CONST 300 5 0 0 ESD\n" + pairs, "3:523 3.05:442 3.1:527 3.15:585 3.2:420"},
+           {one + "1234.56789 987.6543 ", "3:1234.56789"}, {one + "1.5 2.5 3.5         ", incomplete},
+           {one + "    1.0\xC3\xA9    2.0", "Parse error: GSAS ESD: non-ASCII numeric record"},
+           {one + "     1.0     abc", "Parse error: Invalid numeric value \"abc\""}, {two + "1 2\n3", incomplete},
+           {two + "     1.0     2.0     3.0", "Parse error: GSAS ESD: data is shorter than the declared 2 channels"}},
+          [](const std::string& f) { return read(f); });
 }
 
 TEST(Gsas, FxyeLinesHoldExactlyThreeColumns) {
     const std::string head = "BANK 1 3 3 CONS 1000 0 0 0 FXYE\n";
     const std::string lines = "1000 55 7.4\n! skipped\n1001 56 7.5\n1002 57 7.5\n1003 58 7.6\n";
-    EXPECT_EQ(x_of(head + lines), (std::vector<double>{10.0, 10.01, 10.02, 10.03}));
-    EXPECT_EQ(y_of(head + lines), (std::vector<double>{55, 56, 57, 58}));
-    EXPECT_EQ(outcome("BANK 1 5 3 CONS 1000 1 FXYE\n" + lines), "GSAS FXYE: BANK declares 5 points but 4 were read");
-    EXPECT_EQ(outcome("BANK 1 18446744073709551615 3 CONS 1000 1 FXYE\n" + lines),
-              "GSAS FXYE: BANK declares 18446744073709551615 points but 4 were read");
-    EXPECT_EQ(outcome(head + "1000 55\n"), "GSAS FXYE: missing third column");
-    EXPECT_EQ(outcome(head + "1000 55 7 1\n"), "GSAS FXYE: each record must have exactly three columns");
-    EXPECT_EQ(outcome(head + "1000 55 inf\n"), "Non-finite numeric value \"inf\"");
+    check({{head + lines, "10:55 10.01:56 10.02:57 10.03:58"},
+           {"BANK 1 5 3 CONS 1000 1 FXYE\n" + lines, "Parse error: GSAS FXYE: BANK declares 5 points but 4 were read"},
+           {"BANK 1 18446744073709551615 3 CONS 1000 1 FXYE\n" + lines,
+            "Parse error: GSAS FXYE: BANK declares 18446744073709551615 points but 4 were read"},
+           {head + "1000\n", "Parse error: GSAS FXYE: missing intensity"},
+           {head + "1000 55\n", "Parse error: GSAS FXYE: missing third column"},
+           {head + "1000 55 7 1\n", "Parse error: GSAS FXYE: each record must have exactly three columns"},
+           {head + "1000 55 inf\n", "Parse error: Non-finite numeric value \"inf\""}},
+          [](const std::string& f) { return read(f); });
 }
 
 }  // namespace

@@ -1,70 +1,35 @@
 // The decimal number grammar, fields, rows, axis labels and the quoted form.
-#include <cmath>
-#include <limits>
-
 #include "support.hpp"
 #include "text/rules.hpp"
 
 namespace difrax::text {
 namespace {
 
+using difrax::testing::check;
 using difrax::testing::error_text;
+using difrax::testing::shortest;
 
-struct NumberCase {
-    const char* token;
-    double value;
-};
-
-class DecimalAccepts : public ::testing::TestWithParam<NumberCase> {};
-
-TEST_P(DecimalAccepts, ReadsTheNearestDouble) {
-    auto v = decimal(GetParam().token);
-    ASSERT_TRUE(v.has_value()) << GetParam().token;
-    EXPECT_EQ(*v, GetParam().value) << GetParam().token;
-    EXPECT_EQ(std::signbit(*v), std::signbit(GetParam().value)) << GetParam().token;
+TEST(Decimal, ReadsTheNearestDouble) {
+    check({{"12.5", "12.5"}, {"+.5", "0.5"}, {"5.", "5"}, {"-0", "-0"}, {"1E3", "1000"}, {"1e+3", "1000"},
+           {"2.5e-1", "0.25"}, {"0.1", "0.1"}, {"1e400", "inf"}, {"-1e400", "-inf"}, {"1e-400", "0"},
+           {"-1e-400", "-0"}, {"4.9e-324", "5e-324"}, {"INF", "inf"}, {"-Infinity", "-inf"}, {"nan", "nan"},
+           {"NaN", "nan"}, {"+nan", "nan"}, {"-NAN", "-nan"}, {"0.000000000000000000000000000001e-300", "0"},
+           {"100000000000000000000000000000e300", "inf"},
+           {"123456789012345678901234567890", "1.2345678901234568e+29"}},
+          [](const std::string& t) { return decimal(t) ? shortest(*decimal(t)) : "refused"; });
+    for (const char* t : {"", ".", "+", "-", "e5", "1e", "1e+", "nan(1)", "0x10", "1.5D3", " 1", "1 ", "1,5", "1_000",
+                          "--1", "+-1", "infin", "1.2.3", "1e5.0", "+.e1"})
+        EXPECT_FALSE(decimal(t).has_value()) << t;
 }
 
-constexpr double inf = std::numeric_limits<double>::infinity();
-
-INSTANTIATE_TEST_SUITE_P(Grammar, DecimalAccepts,
-                         ::testing::Values(NumberCase{"12.5", 12.5}, NumberCase{"+.5", 0.5}, NumberCase{"5.", 5.0},
-                                           NumberCase{"-0", -0.0}, NumberCase{"1E3", 1000.0},
-                                           NumberCase{"1e+3", 1000.0}, NumberCase{"2.5e-1", 0.25},
-                                           NumberCase{"1e400", inf}, NumberCase{"-1e400", -inf},
-                                           NumberCase{"1e-400", 0.0}, NumberCase{"-1e-400", -0.0},
-                                           NumberCase{"0.000000000000000000000000000001e-300", 0.0},
-                                           NumberCase{"100000000000000000000000000000e300", inf},
-                                           NumberCase{"4.9e-324", 4.9e-324}, NumberCase{"INF", inf},
-                                           NumberCase{"-Infinity", -inf}, NumberCase{"0.1", 0.1},
-                                           NumberCase{"123456789012345678901234567890", 1.2345678901234568e29}));
-
-class DecimalRefuses : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(DecimalRefuses, OutsideTheGrammar) { EXPECT_FALSE(decimal(GetParam()).has_value()) << GetParam(); }
-
-INSTANTIATE_TEST_SUITE_P(Grammar, DecimalRefuses,
-                         ::testing::Values("", ".", "+", "-", "e5", "1e", "1e+", "nan(1)", "0x10", "1.5D3", " 1",
-                                           "1 ", "1,5", "1_000", "--1", "+-1", "infin", "1.2.3", "1e5.0", "+.e1"));
-
-TEST(Decimal, NanInAnyCaseIsANumber) {
-    for (const char* t : {"nan", "NaN", "-NAN", "+nan"}) {
-        auto v = decimal(t);
-        ASSERT_TRUE(v.has_value()) << t;
-        EXPECT_TRUE(std::isnan(*v));
-    }
-}
-
-TEST(Number, FortranExponentsAndRefusals) {
-    EXPECT_EQ(*number("1.5D3"), 1500.0);
-    EXPECT_EQ(*number("2.5d-1"), 0.25);
-    EXPECT_EQ(*number("1.5E3"), 1500.0);
-    EXPECT_EQ(error_text(number("1e400")), "Parse error: Non-finite numeric value \"1e400\"");
-    EXPECT_EQ(error_text(number("NaN")), "Parse error: Non-finite numeric value \"NaN\"");
-    EXPECT_EQ(error_text(number("abc")), "Parse error: Invalid numeric value \"abc\"");
-    EXPECT_EQ(error_text(number(" 1")), "Parse error: Invalid numeric value \" 1\"");
-    // The message names the token as written, not the D-to-E copy.
-    EXPECT_EQ(error_text(number("1D400")), "Parse error: Non-finite numeric value \"1D400\"");
-    EXPECT_EQ(error_text(number("dd")), "Parse error: Invalid numeric value \"dd\"");
+TEST(Number, FortranExponentsAndMessagesNamingTheTokenAsWritten) {
+    check({{"1.5D3", "1500"}, {"2.5d-1", "0.25"}, {"1.5E3", "1500"},
+           {"1e400", "Parse error: Non-finite numeric value \"1e400\""},
+           {"NaN", "Parse error: Non-finite numeric value \"NaN\""},
+           {"1D400", "Parse error: Non-finite numeric value \"1D400\""},
+           {"abc", "Parse error: Invalid numeric value \"abc\""}, {" 1", "Parse error: Invalid numeric value \" 1\""},
+           {"dd", "Parse error: Invalid numeric value \"dd\""}},
+          [](const std::string& t) { return number(t) ? shortest(*number(t)) : error_text(number(t)); });
 }
 
 TEST(Fields, SplitAtWhiteSpaceAndCommas) {
@@ -75,19 +40,14 @@ TEST(Fields, SplitAtWhiteSpaceAndCommas) {
     EXPECT_EQ(words("a,b c"), (V{"a,b", "c"}));
 }
 
-TEST(XyRow, FirstTwoFieldsOnly) {
-    auto r = xy_row("12.5 100 7 9", "T");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->first, 12.5);
-    EXPECT_EQ(r->second, 100.0);
-    EXPECT_EQ(error_text(xy_row("12.5", "T")), "Parse error: T: missing intensity");
-    EXPECT_EQ(error_text(xy_row("  ", "T")), "Parse error: T: missing position");
-    // Both fields must exist before either is read.
-    EXPECT_EQ(error_text(xy_row("abc", "T")), "Parse error: T: missing intensity");
-    EXPECT_EQ(error_text(xy_row("abc 1", "T")), "Parse error: Invalid numeric value \"abc\"");
-}
-
-TEST(Pattern, NeedsEqualNonEmptySequences) {
+TEST(XyRow, BothOfTheFirstTwoFieldsMustExistBeforeEitherIsRead) {
+    check({{"12.5 100 7 9", "12.5:100"}, {"12.5", "Parse error: T: missing intensity"},
+           {"  ", "Parse error: T: missing position"}, {"abc", "Parse error: T: missing intensity"},
+           {"abc 1", "Parse error: Invalid numeric value \"abc\""}},
+          [](const std::string& line) {
+              auto r = xy_row(line, "T");
+              return r ? shortest(r->first) + ":" + shortest(r->second) : error_text(r);
+          });
     EXPECT_EQ(error_text(pattern({}, {}, "T")), "Parse error: T: no complete x/y pattern found");
     EXPECT_EQ(error_text(pattern({1, 2, 3}, {1, 2}, "T")), "Parse error: T: no complete x/y pattern found");
     EXPECT_TRUE(pattern({1}, {2}, "T"));
@@ -105,38 +65,21 @@ TEST(AxisLabels, KeysAndRefusals) {
 }
 
 TEST(Quoted, EscapesLikeADebugString) {
-    EXPECT_EQ(quoted("abc"), "\"abc\"");
-    EXPECT_EQ(quoted("a\"b\\c'd"), "\"a\\\"b\\\\c'd\"");
-    EXPECT_EQ(quoted(std::string_view("\t\r\n\0", 4)), "\"\\t\\r\\n\\0\"");
-    EXPECT_EQ(quoted("\x01\x7f"), "\"\\u{1}\\u{7f}\"");
-    EXPECT_EQ(quoted("2θ"), "\"2θ\"");
-    EXPECT_EQ(quoted("e\u0301"), "\"e\\u{301}\"");
-    EXPECT_EQ(quoted("a\u00A0b\uFEFF"), "\"a\\u{a0}b\\u{feff}\"");
-    EXPECT_EQ(quoted("\uFFFD"), "\"\uFFFD\"");
-}
-
-TEST(UnsignedDecimal, DigitsWithOptionalPlus) {
-    EXPECT_EQ(unsigned_decimal("+5"), 5u);
-    EXPECT_EQ(unsigned_decimal("18446744073709551615"), 18446744073709551615ull);
-    for (const char* bad : {"", "+", "-1", "5.0", "18446744073709551616", "++5", " 5", "5 "})
-        EXPECT_FALSE(unsigned_decimal(bad).has_value()) << bad;
+    using namespace std::string_literals;
+    check({{"abc", "\"abc\""}, {"a\"b\\c'd", "\"a\\\"b\\\\c'd\""}, {"\t\r\n\0"s, "\"\\t\\r\\n\\0\""},
+           {"\x01\x7f", "\"\\u{1}\\u{7f}\""}, {"2θ", "\"2θ\""}, {"e\u0301", "\"e\\u{301}\""},
+           {"a\u00A0b\uFEFF", "\"a\\u{a0}b\\u{feff}\""}, {"\uFFFD", "\"\uFFFD\""}},
+          quoted);
 }
 
 TEST(Lines, LineEndsAndTheLastLine) {
-    auto all = [](std::string_view t) {
-        std::vector<std::string_view> out;
-        Lines lines(t);
-        std::string_view l;
-        while (lines.next(l)) out.push_back(l);
-        return out;
-    };
-    using V = std::vector<std::string_view>;
-    EXPECT_EQ(all(""), V{});
-    EXPECT_EQ(all("a\n"), V{"a"});
-    EXPECT_EQ(all("a\r\nb"), (V{"a", "b"}));
-    EXPECT_EQ(all("\n\n"), (V{"", ""}));
-    EXPECT_EQ(all("a\r"), V{"a\r"});
-    EXPECT_EQ(all("a\r\r\n"), V{"a\r"});
+    check({{"", ""}, {"a\n", "[a]"}, {"a\r\nb", "[a][b]"}, {"\n\n", "[][]"}, {"a\r", "[a\r]"}, {"a\r\r\n", "[a\r]"}},
+          [](const std::string& t) {
+              std::string out;
+              Lines lines(t);
+              for (std::string_view l; lines.next(l);) out += "[" + std::string(l) + "]";
+              return out;
+          });
 }
 
 }  // namespace
