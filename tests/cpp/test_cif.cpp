@@ -132,7 +132,8 @@ std::string joined(const std::vector<double>& values) {
 // The axis of a block with the given tags for `count` points: its values,
 // "none", or the error.
 std::string axis_text(std::string_view tags, std::size_t count = 3) {
-    auto blocks = blocks_of("data_t\n" + std::string(tags));
+    const std::string text = "data_t\n" + std::string(tags);  // the blocks view into it
+    auto blocks = blocks_of(text);
     if (!blocks) return error_text(blocks);
     auto axis = cif_2theta_axis(blocks->front(), count);
     if (!axis || !*axis) return axis ? "none" : error_text(axis);
