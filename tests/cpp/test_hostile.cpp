@@ -57,22 +57,24 @@ void counted_delete(void* p) noexcept {
 
 }  // namespace
 
-void* operator new(std::size_t n) { return counted_new(n); }
-void* operator new[](std::size_t n) { return counted_new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+// Never inlined, so that a tool that replaces the allocator (valgrind)
+// replaces all of them together.
+[[gnu::noinline]] void* operator new(std::size_t n) { return counted_new(n); }
+[[gnu::noinline]] void* operator new[](std::size_t n) { return counted_new(n); }
+[[gnu::noinline]] void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
     try {
         return counted_new(n);
     } catch (...) {
         return nullptr;
     }
 }
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { counted_delete(p); }
-void operator delete[](void* p) noexcept { counted_delete(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_delete(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { counted_delete(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_delete(p); }
+[[gnu::noinline]] void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+[[gnu::noinline]] void operator delete(void* p) noexcept { counted_delete(p); }
+[[gnu::noinline]] void operator delete[](void* p) noexcept { counted_delete(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { counted_delete(p); }
+[[gnu::noinline]] void operator delete[](void* p, std::size_t) noexcept { counted_delete(p); }
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept { counted_delete(p); }
+[[gnu::noinline]] void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_delete(p); }
 
 namespace difrax::testing {
 namespace {
@@ -287,6 +289,9 @@ struct Hostile {
     std::function<std::size_t(std::size_t)> bound = [](std::size_t n) { return small_multiple(n); };
     std::uint64_t index = 0;
 };
+
+// Shown by GoogleTest for the parameter (instead of the object's bytes).
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
 
 std::function<std::string(const std::string&)> is(std::string text) {
     return [text = std::move(text)](const std::string&) { return text; };
