@@ -180,27 +180,28 @@ Result<Points> pattern(std::vector<double> x, std::vector<double> y, std::string
     return Points{std::move(x), std::move(y)};
 }
 
-Result<std::vector<double>> line_values(std::string_view line) {
-    std::vector<double> out;
-    Fields split(line);
-    std::string_view f;
-    while (split.next(f)) {
-        auto v = number(f);
-        if (!v) return std::unexpected(std::move(v.error()));
-        out.push_back(*v);
+namespace {
+
+template <class Split>
+Result<void> append_values(std::string_view line, std::vector<double>& out) {
+    Split split(line);
+    std::string_view piece;
+    while (split.next(piece)) {
+        auto value = number(piece);
+        if (!value) return std::unexpected(std::move(value.error()));
+        out.push_back(*value);
     }
-    return out;
+    return {};
+}
+
+}  // namespace
+
+Result<void> append_line_values(std::string_view line, std::vector<double>& out) {
+    return append_values<Fields>(line, out);
 }
 
 Result<void> append_white_space_values(std::string_view line, std::vector<double>& out) {
-    Words split(line);
-    std::string_view w;
-    while (split.next(w)) {
-        auto v = number(w);
-        if (!v) return std::unexpected(std::move(v.error()));
-        out.push_back(*v);
-    }
-    return {};
+    return append_values<Words>(line, out);
 }
 
 std::string axis_key(std::string_view label) {

@@ -125,9 +125,9 @@ Result<std::pair<double, double>> xy_row(std::string_view line, std::string_view
 // empty or the lengths differ.
 Result<Points> pattern(std::vector<double> x, std::vector<double> y, std::string_view tag);
 
-// Every field of the line read with number().
-Result<std::vector<double>> line_values(std::string_view line);
-// Every white-space separated word of the line read with number(), appended.
+// Line values: every field of the line read with number(), appended.
+Result<void> append_line_values(std::string_view line, std::vector<double>& out);
+// White-space values: every word of the line read with number(), appended.
 Result<void> append_white_space_values(std::string_view line, std::vector<double>& out);
 
 // Axis label comparison key: white space, "-" and "_" removed, the rest

@@ -58,18 +58,6 @@ struct Header {
     }
 };
 
-// Every field of a counts line (white space or commas between them).
-Result<void> append_line_values(std::string_view line, std::vector<double>& out) {
-    Fields split(line);
-    std::string_view field;
-    while (split.next(field)) {
-        auto value = number(field);
-        if (!value) return std::unexpected(std::move(value.error()));
-        out.push_back(*value);
-    }
-    return {};
-}
-
 // Angles of a counts-only scan, from the header in force at its marker.
 Result<std::vector<double>> counts_axis(const Header& header, std::size_t points) {
     if (!header.start) return parse_error("UXD: missing _START for counts-only data");
