@@ -277,6 +277,23 @@ def rasx_bomb(declared_size=None):
     return zip_with_precompressed([("root.xml", root)], "Data0/Profile0.txt", data, crc, 257 << 20, declared_size)
 
 
+def rasx_declaring(declared_size):
+    """A RASX file whose three-point profile's directory entry declares
+    `declared_size` bytes."""
+    profile = b"10 1\n10.1 2\n10.2 3\n"
+    piece = zlib.compressobj(9, zlib.DEFLATED, -15)
+    data = piece.compress(profile) + piece.flush()
+    root = '<RootElement><Data0><ContentHashList Name="Profile0.txt"/></Data0></RootElement>'
+    return zip_with_precompressed([("root.xml", root)], "Data0/Profile0.txt", data, zlib.crc32(profile),
+                                  len(profile), declared_size)
+
+
+@pytest.mark.parametrize("declared", [2**32 - 2, 10**9, 1, 0])
+def test_zip_directory_sizes_are_not_trusted(declared):
+    p = difrax.read_bytes(rasx_declaring(declared), "scan.rasx")
+    assert (list(p.x), list(p.y)) == ([10.0, 10.1, 10.2], [1.0, 2.0, 3.0])
+
+
 def utf16le(text):
     return b"\xff\xfe" + text.encode("utf-16-le")
 
