@@ -8,6 +8,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -331,14 +333,30 @@ void pattern_dealloc(PyObject* self) {
 }
 
 // A new list of floats; the caller's changes never reach the pattern.
+// Intensities repeat (a background of a few hundred counts holds each value
+// many times), and floats are immutable: equal values share one float object,
+// found in a small table of the ones made last, keyed by their bits. The
+// table borrows its objects from the list being built.
 PyObject* float_list(std::span<const double> values) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
     if (list == nullptr) return nullptr;
+    constexpr int table_bits = 10;
+    std::array<PyObject*, std::size_t{1} << table_bits> made{};
+    std::array<std::uint64_t, std::size_t{1} << table_bits> made_bits{};
     for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyFloat_FromDouble(values[i]);
-        if (item == nullptr) {
-            Py_DECREF(list);
-            return nullptr;
+        const auto bits = std::bit_cast<std::uint64_t>(values[i]);
+        const std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> (64 - table_bits);
+        PyObject* item = made[slot];
+        if (item != nullptr && made_bits[slot] == bits) {
+            Py_INCREF(item);
+        } else {
+            item = PyFloat_FromDouble(values[i]);
+            if (item == nullptr) {
+                Py_DECREF(list);
+                return nullptr;
+            }
+            made[slot] = item;
+            made_bits[slot] = bits;
         }
         PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
     }

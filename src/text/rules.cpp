@@ -61,41 +61,6 @@ double out_of_range_value(const char* p, const char* end) noexcept {
     return lead + exponent >= 0 ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
-// Instruments write short decimals ("38.020000", "1277", "1.5e3"). When the
-// digits fit in 53 bits and the power of ten is at most 22, one
-// multiplication or division of two exact doubles is correctly rounded, so
-// these are converted directly. Anything else (long mantissas, large
-// exponents, text outside the grammar) is left to the full conversion.
-std::optional<double> short_decimal(const char* p, const char* end) noexcept {
-    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    std::uint64_t mantissa = 0;
-    int digits = 0;
-    int fraction = 0;
-    for (; p != end && is_digit(*p); ++p, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    if (p != end && *p == '.') {
-        for (++p; p != end && is_digit(*p); ++p, ++digits, ++fraction)
-            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-    }
-    if (digits == 0 || digits > 19) return std::nullopt;
-    int exponent = 0;
-    if (p != end && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool negative = false;
-        if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-        int exp_digits = 0;
-        for (; p != end && is_digit(*p) && exp_digits < 4; ++p, ++exp_digits) exponent = exponent * 10 + (*p - '0');
-        if (exp_digits == 0) return std::nullopt;
-        if (negative) exponent = -exponent;
-    }
-    if (p != end || mantissa > (std::uint64_t{1} << 53)) return std::nullopt;
-    const int power = exponent - fraction;
-    const double m = static_cast<double>(mantissa);
-    if (power >= 0 && power <= 22) return m * powers[power];
-    if (power < 0 && power >= -22) return m / powers[-power];
-    return std::nullopt;
-}
-
 }  // namespace
 
 std::optional<double> decimal(std::string_view s) noexcept {
@@ -108,7 +73,8 @@ std::optional<double> decimal(std::string_view s) noexcept {
         if (++p == end) return std::nullopt;
     }
     if (is_digit(*p) || *p == '.') {
-        if (auto quick = short_decimal(p, end)) return negative ? -*quick : *quick;
+        double quick = 0.0;
+        if (scan_short_decimal(p, end, quick) == end) return negative ? -quick : quick;
         // For a text that starts with a digit or a point, the conversion's
         // own pattern is exactly the grammar (digits, optional point and
         // digits, at least one digit, optional exponent with digits); it

@@ -53,6 +53,49 @@ std::uint64_t count_lines(std::string_view text, Test&& test) {
     return n;
 }
 
+// Instruments write short decimals ("38.020000", "1277", "-1.5e3"). When the
+// digits fit in 53 bits and the power of ten is at most 22, one
+// multiplication or division of two exact doubles is correctly rounded, so
+// these are converted directly. Reads such a number (optional sign, digits
+// with an optional point and digits, optional exponent of at most four
+// digits) from the start of [p, end) and returns where it stops, or nullptr
+// when the text there is not a short decimal (long mantissas, large
+// exponents, anything outside the grammar): the full conversion decides those.
+inline const char* scan_short_decimal(const char* p, const char* end, double& value) noexcept {
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    auto digit = [](const char* q, const char* e) { return q != e && static_cast<unsigned char>(*q - '0') < 10; };
+    bool negative = false;
+    if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    std::uint64_t mantissa = 0;
+    int digits = 0, fraction = 0;
+    for (; digit(p, end); ++p, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    if (p != end && *p == '.')
+        for (++p; digit(p, end); ++p, ++digits, ++fraction) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+    if (digits == 0 || digits > 19 || mantissa > (std::uint64_t{1} << 53)) return nullptr;
+    int exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative_exponent = false;
+        if (p != end && (*p == '+' || *p == '-')) negative_exponent = *p++ == '-';
+        int exp_digits = 0;
+        for (; digit(p, end) && exp_digits < 4; ++p, ++exp_digits) exponent = exponent * 10 + (*p - '0');
+        if (exp_digits == 0 || digit(p, end)) return nullptr;
+        if (negative_exponent) exponent = -exponent;
+    }
+    const int power = exponent - fraction;
+    const double m = static_cast<double>(mantissa);
+    double v;
+    if (power >= 0 && power <= 22)
+        v = m * powers[power];
+    else if (power < 0 && power >= -22)
+        v = m / powers[-power];
+    else
+        return nullptr;
+    value = negative ? -v : v;
+    return p;
+}
+
 // Reads a token with the decimal number grammar: optional sign; digits with
 // an optional point, or a point and digits; optional exponent (e or E,
 // optional sign, digits); or inf, infinity, nan in any case with an optional

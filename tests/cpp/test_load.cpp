@@ -45,6 +45,35 @@ TEST(Load, XyRowsAndOrientation) {
         [](const std::string& text) { return outcome(testing::load(text)); });
 }
 
+// Program-written rows are read straight from the bytes; a row that starts
+// with a byte-order mark goes through the general line rules instead. Both
+// must give the same points or the same error.
+TEST(Load, XyRowFormsReadAlikeOnBothPaths) {
+    const std::string ok = "1:1 ";
+    const std::string none = "1:1";
+    const std::string nonfinite = "Parse error: ASCII pattern contains a non-finite value";
+    const struct {
+        std::string row, expected;
+    } cases[] = {
+        {"2 5", ok + "2:5"}, {"2,5", ok + "2:5"}, {"2 ,, 5", ok + "2:5"}, {"\t2\t5\t", ok + "2:5"},
+        {"2 5 9 extra", ok + "2:5"}, {"+2 -5", ok + "2:-5"}, {"2. .5", ok + "2:0.5"}, {"2e0 5E+0", ok + "2:5"},
+        {"25e-1 1", ok + "2.5:1"}, {"2 5\r", ok + "2:5"}, {"2 5\r\r", ok + "2:5"}, {"2\r5", ok + "2:5"},
+        {"2\v5", ok + "2:5"}, {"2 5\v", ok + "2:5"}, {"00002 005", ok + "2:5"}, {"2 1.5D2", none},
+        {"2 5x", none}, {"2x 5", none}, {"2", none}, {"2 ", none}, {"2 ,", none}, {"2 0x10", none},
+        {"2 1e", none}, {"2 1e+", none}, {"2 -", none}, {"2 +.", none}, {"2 1..2", none}, {"2 1e22", ok + "2:1e+22"},
+        {"2 1e-22", ok + "2:1e-22"}, {"2 1e-400", ok + "2:0"}, {"1e400 5", nonfinite}, {"2 nan", nonfinite},
+        {"2 -inf", nonfinite}, {"2 12345678901234567890", ok + "2:12345678901234567168"},
+        {"2 9007199254740993", ok + "2:9007199254740992"}, {"2 0.30000000000000004441", ok + "2:0.30000000000000004"},
+        {"2 1e00022", ok + "2:1e+22"}, {"2 5\xC2\xA0", ok + "2:5"}, {"2\xC2\xA0" "5", ok + "2:5"},
+        {"2 5 \xC2\xA0", ok + "2:5"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(outcome(testing::load("1 1\n" + c.row + "\n")), c.expected) << c.row;
+        EXPECT_EQ(outcome(testing::load("1 1\n\xEF\xBB\xBF" + c.row + "\n")), c.expected) << c.row;
+        EXPECT_EQ(outcome(testing::load("1 1\n" + c.row)), c.expected) << c.row << " without a line feed";
+    }
+}
+
 TEST(ReadFile, SystemErrorsAndThePathAsTheNameHint) {
     EXPECT_EQ(error_text(read_with_options("/nonexistent/difrax/scan.xy", {})),
               "IO error: No such file or directory (os error 2)");

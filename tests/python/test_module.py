@@ -175,3 +175,12 @@ def test_lists_are_fresh_and_attributes_read_only():
     assert not difrax.Pattern.__flags__ & (1 << 14)  # instances are not garbage collected
     assert difrax.Pattern.x.__doc__ == "Diffraction angle 2θ, in degrees, strictly increasing."
     assert difrax.Pattern.y.__doc__ == "Intensity in the file's units (counts or counts per second)."
+
+
+def test_repeated_values_keep_their_exact_bits():
+    # Equal values may share one float object; values that compare equal but
+    # differ in their bits (signed zeros) must not: hex() tells them apart.
+    y = [0.0, -0.0, 0.0, 5e-324, 1.0, 1.0000000000000002, 1.0, -0.0] * 300
+    x = [float(i) for i in range(len(y))]
+    got = difrax.Pattern(x, y).y
+    assert [v.hex() for v in got] == [v.hex() for v in y]
