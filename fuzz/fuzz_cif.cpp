@@ -39,14 +39,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (std::size_t i = 0; i < std::min<std::size_t>(tokens->size(), 64); ++i)
         (void)text::cif_number((*tokens)[i].text);
+    // Columns converted as the blocks are built read exactly as their texts
+    // converted afterwards.
     auto blocks = text::cif_blocks(*tokens);
+    auto converted = text::cif_blocks(*tokens, text::pdcif_numeric_tags);
+    fuzz::require(blocks.has_value() == converted.has_value());
     if (!blocks) return 0;
-    for (const text::CifBlock& b : *blocks) {
-        auto counts = text::cif_column(b, {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
-                                           "_pd_meas_counts_total"});
-        const std::size_t n = counts ? counts->size() : 3;
-        auto axis = text::cif_2theta_axis(b, n);
-        if (axis && *axis && counts) (void)(**axis).size();
+    fuzz::require(blocks->size() == converted->size());
+    for (std::size_t k = 0; k < blocks->size(); ++k) {
+        text::CifBlock& b = (*blocks)[k];
+        for (std::string_view tag : text::pdcif_numeric_tags) {
+            text::CifColumn* as_text = text::cif_column(b, {tag});
+            text::CifColumn* as_numbers = text::cif_column((*converted)[k], {tag});
+            fuzz::require((as_text == nullptr) == (as_numbers == nullptr));
+            if (as_text) fuzz::require(text::cif_numbers(*as_text) == text::cif_numbers(*as_numbers));
+        }
+        auto axis = text::cif_2theta_axis(b, 3);
+        if (axis && *axis) (void)(**axis).size();
     }
     return 0;
 }

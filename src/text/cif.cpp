@@ -3,6 +3,8 @@
 // global_ and stop_ are accepted and carry no meaning here.
 #include "text/cif.hpp"
 
+#include <algorithm>
+#include <array>
 #include <type_traits>
 
 #include "error/fail.hpp"
@@ -16,6 +18,12 @@ namespace {
 constexpr bool is_cif_space(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
+
+constexpr auto cif_space_table = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = is_cif_space(static_cast<char>(c));
+    return table;
+}();
 
 constexpr char lower_ascii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -56,39 +64,52 @@ Result<std::size_t> closing_semicolon(std::string_view text, std::size_t open) {
 
 std::size_t bare_token_end(std::string_view text, std::size_t start) noexcept {
     std::size_t i = start;
-    while (i < text.size() && !is_cif_space(text[i])) ++i;
+    while (i < text.size() && !cif_space_table[static_cast<unsigned char>(text[i])]) ++i;
     return i;
+}
+
+// Only tokens that begin with one of these can be control tokens: most
+// values are ruled out by their first byte.
+constexpr bool may_be_control(const CifToken& token) noexcept {
+    if (token.quoted || token.text.empty()) return false;
+    switch (token.text.front()) {
+    case '_': case 'd': case 'D': case 's': case 'S': case 'l': case 'L': case 'g': case 'G': return true;
+    default: return false;
+    }
 }
 
 // The token at or after `pos`, past white space and comments, with `pos`
 // moved past it; nothing at the end of the text.
 Result<std::optional<CifToken>> next_token(std::string_view text, std::size_t& pos) {
-    while (pos < text.size()) {
-        const char c = text[pos];
-        if (is_cif_space(c)) {
-            ++pos;
+    // A local position: the text's bytes may alias `pos`, which would
+    // otherwise be stored at every step.
+    std::size_t i = pos;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (cif_space_table[static_cast<unsigned char>(c)]) {
+            ++i;
         } else if (c == '#') {
-            const std::size_t eol = text.find('\n', pos);
-            pos = eol == std::string_view::npos ? text.size() : eol;
+            const std::size_t eol = text.find('\n', i);
+            i = eol == std::string_view::npos ? text.size() : eol;
         } else if (c == '"' || c == '\'') {
-            auto close = closing_quote(text, pos);
+            auto close = closing_quote(text, i);
             if (!close) return std::unexpected(std::move(close.error()));
-            const CifToken token{text.substr(pos + 1, *close - pos - 1), true};
+            const CifToken token{text.substr(i + 1, *close - i - 1), true};
             pos = *close + 1;
             return token;
-        } else if (c == ';' && (pos == 0 || text[pos - 1] == '\n')) {
-            auto close = closing_semicolon(text, pos);
+        } else if (c == ';' && (i == 0 || text[i - 1] == '\n')) {
+            auto close = closing_semicolon(text, i);
             if (!close) return std::unexpected(std::move(close.error()));
-            const CifToken token{text.substr(pos + 1, *close - pos - 1), true};
+            const CifToken token{text.substr(i + 1, *close - i - 1), true};
             pos = *close + 1;
             return token;
         } else {
-            const std::size_t end = bare_token_end(text, pos);
-            const CifToken token{text.substr(pos, end - pos), false};
+            const std::size_t end = bare_token_end(text, i);
             pos = end;
-            return token;
+            return CifToken{text.substr(i, end - i), false};
         }
     }
+    pos = i;
     return std::nullopt;
 }
 
@@ -137,8 +158,12 @@ std::unexpected<Error> unexpected_token(const CifToken& token) {
 // its values up to the next control token, row by row. A row left short and
 // a tag the block already has as a column are faults, in that order.
 template <class Tokens>
-Result<void> read_loop(Tokens& tokens, CifBlock& block) {
-    std::vector<std::vector<std::string_view>*> columns;
+Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) {
+    struct Target {
+        CifColumn* column;  // nullptr for a duplicate tag
+        bool convert;
+    };
+    std::vector<Target> columns;
     std::optional<std::string> duplicate;
     for (;;) {
         auto tag = tokens.peek();
@@ -147,7 +172,8 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block) {
         // Map elements keep their addresses when the map grows.
         auto [it, inserted] = block.loop_columns.try_emplace(ascii_lower((*tag)->text));
         if (!inserted && !duplicate) duplicate = it->first;
-        columns.push_back(inserted ? &it->second : nullptr);
+        const bool convert = std::find(numeric.begin(), numeric.end(), it->first) != numeric.end();
+        columns.push_back({inserted ? &it->second : nullptr, convert});
         tokens.pop();
     }
     if (columns.empty()) return tokens.fault(parse_error("pdCIF: loop has no column tags"));
@@ -156,8 +182,19 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block) {
     for (;;) {
         auto value = tokens.peek();
         if (!value) return std::unexpected(std::move(value.error()));
-        if (!*value || (*value)->control()) break;
-        if (columns[j]) columns[j]->push_back((*value)->text);
+        if (!*value || (may_be_control(**value) && (*value)->control())) break;
+        if (CifColumn* column = columns[j].column) {
+            ++column->size;
+            if (!columns[j].convert) {
+                column->texts.push_back((*value)->text);
+            } else if (!column->fault) {
+                auto number = cif_number((*value)->text);
+                if (number)
+                    column->numbers.push_back(*number);
+                else
+                    column->fault = std::move(number.error());
+            }
+        }
         if (++j == columns.size()) j = 0;
         tokens.pop();
     }
@@ -169,7 +206,7 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block) {
 // Data blocks in file order: data_ opens a block, and its tag/value pairs
 // and loops fill it until the next one.
 template <class Tokens>
-Result<std::vector<CifBlock>> group(Tokens& tokens) {
+Result<std::vector<CifBlock>> group(Tokens& tokens, CifNumericTags numeric) {
     std::vector<CifBlock> blocks;
     for (;;) {
         auto next = tokens.peek();
@@ -182,7 +219,7 @@ Result<std::vector<CifBlock>> group(Tokens& tokens) {
             blocks.emplace_back().name = token.text.substr(5);
         } else if (is_word(token.text, "loop_")) {
             if (blocks.empty()) return tokens.fault(parse_error("pdCIF: loop precedes a data block"));
-            auto loop = read_loop(tokens, blocks.back());
+            auto loop = read_loop(tokens, blocks.back(), numeric);
             if (!loop) return std::unexpected(std::move(loop.error()));
         } else if (token.text.starts_with('_')) {
             if (blocks.empty()) return tokens.fault(parse_error("pdCIF: tag precedes a data block"));
@@ -227,14 +264,14 @@ Result<std::vector<CifToken>> cif_tokens(std::string_view text) {
     }
 }
 
-Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens) {
+Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens, CifNumericTags numeric) {
     SplitTokens source{tokens, 0};
-    return group(source);
+    return group(source, numeric);
 }
 
-Result<std::vector<CifBlock>> cif_blocks(std::string_view text) {
+Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags numeric) {
     TextTokens source{text, 0, std::nullopt};
-    return group(source);
+    return group(source, numeric);
 }
 
 }  // namespace difrax::text

@@ -41,13 +41,30 @@ struct CifTagHash {
 template <class Value>
 using CifTagMap = std::unordered_map<std::string, Value, CifTagHash, std::equal_to<>>;
 
+// A loop column. The columns a reader will convert (profiles of 10^6 points)
+// are converted with cif_number as their values arrive, which is what the
+// reader would do with their texts: the numbers read, in order, and the first
+// failure, after which nothing more is converted. Other columns keep their
+// texts.
+struct CifColumn {
+    std::size_t size = 0;  // values in the column
+    std::vector<std::string_view> texts;
+    std::vector<double> numbers;
+    std::optional<Error> fault;
+
+    bool operator==(const CifColumn&) const = default;
+};
+
 struct CifBlock {
     // What follows "data_", case kept; may be empty.
     std::string_view name;
     // Loop columns and single values, keyed by the ASCII-lowercased tag.
-    CifTagMap<std::vector<std::string_view>> loop_columns;
+    CifTagMap<CifColumn> loop_columns;
     CifTagMap<std::string_view> single_values;
 };
+
+// Lowercase tags whose loop columns are converted as they are read.
+using CifNumericTags = std::span<const std::string_view>;
 
 // Splits CIF text into tokens: bare words, quoted strings, semicolon text
 // fields; white space and comments dropped.
@@ -55,26 +72,32 @@ Result<std::vector<CifToken>> cif_tokens(std::string_view text);
 
 // Groups tokens into data blocks in file order. Save frames, global_ and
 // stop_ are passed over.
-Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens);
+Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens, CifNumericTags numeric = {});
 
 // The blocks of CIF text: the result and the first error of
 // cif_blocks(cif_tokens(text)), with each token grouped as soon as it is
 // split instead of all of them held at once. A grouping fault is reported
 // only when the rest of the text splits cleanly, since a splitting fault
 // anywhere takes precedence.
-Result<std::vector<CifBlock>> cif_blocks(std::string_view text);
+Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags numeric = {});
 
 // A CIF number, with an optional standard uncertainty in parentheses that is
 // dropped: 12.345(6) is 12.345, 1.5(2)e3 is 1500.
 Result<double> cif_number(std::string_view text);
 
 // The first of the named loop columns that exists and holds values (names
-// lowercase, in order of preference). The view lives as long as the block.
-std::optional<std::span<const std::string_view>> cif_column(const CifBlock& block,
-                                                            std::initializer_list<std::string_view> names);
+// lowercase, in order of preference).
+CifColumn* cif_column(CifBlock& block, std::initializer_list<std::string_view> names);
+
+// The numbers of a converted column, taken out of it, or its first failure.
+Result<std::vector<double>> cif_numbers(CifColumn& column);
+
+// The tags of the pdCIF profile columns, converted as the blocks are built.
+extern const CifNumericTags pdcif_numeric_tags;
 
 // The block's 2theta axis for `count` points, from the corrected or measured
-// 2theta column or range; nothing when the block has none.
-Result<std::optional<std::vector<double>>> cif_2theta_axis(const CifBlock& block, std::size_t count);
+// 2theta column (taken out of the block) or range; nothing when the block has
+// none.
+Result<std::optional<std::vector<double>>> cif_2theta_axis(CifBlock& block, std::size_t count);
 
 }  // namespace difrax::text

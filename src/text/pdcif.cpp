@@ -35,24 +35,19 @@ const std::string_view* single_value(const CifBlock& block, std::string_view tag
     return it == block.single_values.end() ? nullptr : &it->second;
 }
 
-Result<std::vector<double>> cif_numbers(std::span<const std::string_view> texts) {
-    std::vector<double> values;
-    values.reserve(texts.size());
-    for (std::string_view t : texts) {
-        auto v = cif_number(t);
-        if (!v) return std::unexpected(std::move(v.error()));
-        values.push_back(*v);
-    }
-    return values;
-}
-
-Result<std::optional<std::vector<double>>> column_axis(const CifBlock& block, std::string_view tag) {
-    auto texts = cif_column(block, {tag});
-    if (!texts) return std::nullopt;
-    auto axis = cif_numbers(*texts);
+Result<std::optional<std::vector<double>>> column_axis(CifBlock& block, std::string_view tag) {
+    CifColumn* column = cif_column(block, {tag});
+    if (!column) return std::nullopt;
+    auto axis = cif_numbers(*column);
     if (!axis) return std::unexpected(std::move(axis.error()));
     return std::move(*axis);
 }
+
+constexpr std::string_view intensity_tags[] = {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
+                                               "_pd_meas_counts_total"};
+constexpr std::string_view numeric_tags[] = {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
+                                             "_pd_meas_counts_total", "_pd_proc_2theta_corrected",
+                                             "_pd_meas_2theta_scan"};
 
 // Each angle is computed from the start, never by adding steps up, so the
 // error does not grow along the scan. The end, when given, must match the
@@ -84,6 +79,14 @@ Result<std::optional<std::vector<double>>> range_axis(const CifBlock& block, con
 }  // namespace
 
 Result<double> cif_number(std::string_view text) {
+    // Profiles are columns of short decimals, a few with an uncertainty:
+    // "1246" and "1246(35)" read here in one pass; anything else by the rules.
+    const char* end = text.data() + text.size();
+    double quick;
+    if (const char* stop = scan_short_decimal(text.data(), end, quick); stop != nullptr) {
+        if (stop == end) return quick;
+        if (*stop == '(' && end - stop > 2 && end[-1] == ')' && is_ascii_digits({stop + 1, end - 1})) return quick;
+    }
     const std::size_t open = text.find('(');
     if (open == std::string_view::npos) return number(text);
     const std::string_view rest = text.substr(open + 1);
@@ -106,16 +109,28 @@ Result<double> cif_number(std::string_view text) {
     return number(joined);
 }
 
-std::optional<std::span<const std::string_view>> cif_column(const CifBlock& block,
-                                                            std::initializer_list<std::string_view> names) {
+const CifNumericTags pdcif_numeric_tags{numeric_tags};
+
+CifColumn* cif_column(CifBlock& block, std::initializer_list<std::string_view> names) {
     for (std::string_view name : names) {
         auto it = block.loop_columns.find(name);
-        if (it != block.loop_columns.end() && !it->second.empty()) return std::span<const std::string_view>(it->second);
+        if (it != block.loop_columns.end() && it->second.size != 0) return &it->second;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-Result<std::optional<std::vector<double>>> cif_2theta_axis(const CifBlock& block, std::size_t count) {
+Result<std::vector<double>> cif_numbers(CifColumn& column) {
+    if (column.fault) return std::unexpected(*column.fault);
+    column.numbers.reserve(column.size);
+    for (std::size_t i = column.numbers.size(); i < column.texts.size(); ++i) {
+        auto v = cif_number(column.texts[i]);
+        if (!v) return std::unexpected(std::move(v.error()));
+        column.numbers.push_back(*v);
+    }
+    return std::move(column.numbers);
+}
+
+Result<std::optional<std::vector<double>>> cif_2theta_axis(CifBlock& block, std::size_t count) {
     auto axis = column_axis(block, "_pd_proc_2theta_corrected");
     if (!axis || *axis) return axis;
     axis = range_axis(block, processed_range, count);
@@ -128,15 +143,14 @@ Result<std::optional<std::vector<double>>> cif_2theta_axis(const CifBlock& block
 Result<Points> parse_pdcif(std::span<const std::byte> data, const std::optional<std::string>& block) {
     auto decoded = decode(data);
     if (!decoded) return std::unexpected(std::move(decoded.error()));
-    auto blocks = cif_blocks(decoded->view());
+    auto blocks = cif_blocks(decoded->view(), pdcif_numeric_tags);
     if (!blocks) return std::unexpected(std::move(blocks.error()));
 
-    for (const CifBlock& candidate : *blocks) {
+    for (CifBlock& candidate : *blocks) {
         if (block && candidate.name.find(*block) == std::string_view::npos) continue;
-        auto texts = cif_column(candidate, {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
-                                            "_pd_meas_counts_total"});
-        if (!texts) continue;
-        auto y = cif_numbers(*texts);
+        CifColumn* intensities = cif_column(candidate, {intensity_tags[0], intensity_tags[1], intensity_tags[2]});
+        if (!intensities) continue;
+        auto y = cif_numbers(*intensities);
         if (!y) return std::unexpected(std::move(y.error()));
         auto x = cif_2theta_axis(candidate, y->size());
         if (!x) return std::unexpected(std::move(x.error()));

@@ -21,10 +21,10 @@ std::string tokens_of(const std::string& cif) {
 
 // The blocks grouped straight from the text, checked against grouping the
 // whole token list: both ways must agree on the blocks and on the first fault.
-Result<std::vector<CifBlock>> blocks_of(std::string_view cif) {
-    auto direct = cif_blocks(cif);
+Result<std::vector<CifBlock>> blocks_of(std::string_view cif, CifNumericTags numeric = {}) {
+    auto direct = cif_blocks(cif, numeric);
     auto tokens = cif_tokens(cif);
-    auto split = tokens ? cif_blocks(*tokens) : std::unexpected(tokens.error());
+    auto split = tokens ? cif_blocks(*tokens, numeric) : std::unexpected(tokens.error());
     EXPECT_EQ(error_text(direct), error_text(split)) << cif;
     if (!direct || !split) return direct;
     EXPECT_EQ(direct->size(), split->size());
@@ -40,7 +40,7 @@ std::string column(const CifBlock& b, std::string_view tag) {
     auto it = b.loop_columns.find(tag);
     if (it == b.loop_columns.end()) return "missing";
     std::string out;
-    for (std::string_view v : it->second) out += "[" + std::string(v) + "]";
+    for (std::string_view v : it->second.texts) out += "[" + std::string(v) + "]";
     return out;
 }
 
@@ -133,7 +133,7 @@ std::string joined(const std::vector<double>& values) {
 // "none", or the error.
 std::string axis_text(std::string_view tags, std::size_t count = 3) {
     const std::string text = "data_t\n" + std::string(tags);  // the blocks view into it
-    auto blocks = blocks_of(text);
+    auto blocks = blocks_of(text, pdcif_numeric_tags);
     if (!blocks) return error_text(blocks);
     auto axis = cif_2theta_axis(blocks->front(), count);
     if (!axis || !*axis) return axis ? "none" : error_text(axis);
@@ -199,13 +199,17 @@ TEST(PdCif, PicksIntensitiesAndBlocks) {
             "Parse error: pdCIF: 2theta increment must be positive"},
            {"data_a loop_ _pd_meas_counts_total 1 2 3 loop_ _pd_proc_2theta_corrected 1 2",
             "Parse error: pdCIF: 2theta and intensity columns have different lengths"},
-           // Intensities are read before the axis is looked for.
-           {"data_a loop_ _pd_meas_counts_total 1 x", "Parse error: Invalid numeric value \"x\""},
+           // Intensities are read before the axis is looked for; the first bad value is named.
+           {"data_a loop_ _pd_meas_counts_total 1 x y", "Parse error: Invalid numeric value \"x\""},
            // A syntax fault anywhere wins over the blocks before it.
            {"data_a loop_ _pd_meas_2theta_scan _pd_meas_counts_total 1 2 _x\n'open",
             "Parse error: pdCIF: unterminated quoted value"}},
           [](const std::string& cif) { return read(cif); });
     EXPECT_EQ(read(two_runs, "RUN1"), none);
+    // A bad value in a block that is not chosen does not matter.
+    EXPECT_EQ(read("data_a loop_ _pd_meas_counts_total x\ndata_b loop_ _pd_meas_2theta_scan _pd_meas_counts_total 1 2",
+                   "b"),
+              "1:2");
 }
 
 }  // namespace
