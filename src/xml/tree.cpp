@@ -264,15 +264,32 @@ Result<double> number(std::string_view text) {
 }
 
 Result<std::vector<double>> numbers(std::string_view text) {
-    std::size_t count = 0;
-    std::string_view word;
-    for (text::Words words(text); words.next(word);) ++count;
+    // Data lists are long runs of short decimals between ASCII blanks: those
+    // are read straight from the bytes in one pass; any other word (other
+    // white space, long or malformed numbers) is split off and read by
+    // number(), which also names it when it fails.
+    constexpr auto separator = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     std::vector<double> out;
-    out.reserve(count);
-    for (text::Words words(text); words.next(word);) {
-        auto value = number(word);
-        if (!value) return std::unexpected(value.error());
-        out.push_back(*value);
+    out.reserve(text.size() / 4 + 1);
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    for (;;) {
+        while (p != end && separator(*p)) ++p;
+        if (p == end) break;
+        double value;
+        const char* stop = text::scan_short_decimal(p, end, value);
+        if (stop != nullptr && (stop == end || separator(*stop))) {
+            out.push_back(value);
+            p = stop;
+            continue;
+        }
+        text::Words words(std::string_view(p, static_cast<std::size_t>(end - p)));
+        std::string_view word;
+        if (!words.next(word)) break;
+        auto read = number(word);
+        if (!read) return std::unexpected(read.error());
+        out.push_back(*read);
+        p = word.data() + word.size();
     }
     return out;
 }

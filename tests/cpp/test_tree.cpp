@@ -127,7 +127,11 @@ TEST(Numbers, TrimmedDecimalsSplitAtWhiteSpace) {
            {"1 2", "Parse error: invalid numeric value \"1 2\""}},
           [](const std::string& t) { return number(t) ? shortest(*number(t)) : error_text(number(t)); });
     check({{"1 2\n3\t4", "1 2 3 4"}, {"\u2003-1e2\u3000 .25 ", "-100 0.25"}, {"", ""}, {" \r\n ", ""},
-           {"1 2 x 3", "Parse error: invalid numeric value \"x\""}, {"1 1e999 x", nonfinite}},
+           {"1 2 x 3", "Parse error: invalid numeric value \"x\""}, {"1 1e999 x", nonfinite},
+           // Short decimals are read from the bytes, other words by the number rules: both in one list.
+           {"5 1.0000000000000000000001 7\u00A08 +2. 1e00022 -0", "5 1 7 8 2 1e+22 -0"}, {"1\v2\f3", "1 2 3"},
+           {"12345678901234567890 9007199254740993", "12345678901234567168 9007199254740992"},
+           {"1 2x 3", "Parse error: invalid numeric value \"2x\""}, {"1 2\u00A0x", "Parse error: invalid numeric value \"x\""}},
           [](const std::string& t) {
               auto v = numbers(t);
               std::string out;
