@@ -120,6 +120,7 @@ struct SplitTokens {
 
     Result<const CifToken*> peek() { return next < tokens.size() ? &tokens[next] : nullptr; }
     void pop() { ++next; }
+    bool plain_number(std::string_view&) { return false; }
     std::unexpected<Error> fault(std::unexpected<Error> grouping) { return grouping; }
 };
 
@@ -139,6 +140,23 @@ struct TextTokens {
         return &*ahead;
     }
     void pop() { ahead.reset(); }
+    // Loops of numbers are nearly all of a profile file. A bare token that
+    // begins with a digit, sign or point is a value whatever follows: it is
+    // taken straight from the text, past the white space before it. Anything
+    // else (comments, quotes, text fields, keywords) is left to peek().
+    bool plain_number(std::string_view& token) {
+        if (ahead) return false;
+        std::size_t i = pos;
+        while (i < text.size() && cif_space_table[static_cast<unsigned char>(text[i])]) ++i;
+        pos = i;
+        if (i == text.size()) return false;
+        const char c = text[i];
+        if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.')) return false;
+        const std::size_t end = bare_token_end(text, i);
+        token = text.substr(i, end - i);
+        pos = end;
+        return true;
+    }
     // Splitting faults come first wherever they stand, so a grouping fault
     // holds only once the rest of the text has split cleanly.
     std::unexpected<Error> fault(std::unexpected<Error> grouping) {
@@ -179,16 +197,13 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
     if (columns.empty()) return tokens.fault(parse_error("pdCIF: loop has no column tags"));
 
     std::size_t j = 0;
-    for (;;) {
-        auto value = tokens.peek();
-        if (!value) return std::unexpected(std::move(value.error()));
-        if (!*value || (may_be_control(**value) && (*value)->control())) break;
+    auto take = [&](std::string_view text) {
         if (CifColumn* column = columns[j].column) {
             ++column->size;
             if (!columns[j].convert) {
-                column->texts.push_back((*value)->text);
+                column->texts.push_back(text);
             } else if (!column->fault) {
-                auto number = cif_number((*value)->text);
+                auto number = cif_number(text);
                 if (number)
                     column->numbers.push_back(*number);
                 else
@@ -196,6 +211,17 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
             }
         }
         if (++j == columns.size()) j = 0;
+    };
+    for (;;) {
+        std::string_view plain;
+        if (tokens.plain_number(plain)) {
+            take(plain);
+            continue;
+        }
+        auto value = tokens.peek();
+        if (!value) return std::unexpected(std::move(value.error()));
+        if (!*value || (may_be_control(**value) && (*value)->control())) break;
+        take((*value)->text);
         tokens.pop();
     }
     if (j != 0) return tokens.fault(parse_error("pdCIF: incomplete loop row"));
