@@ -19,19 +19,20 @@ bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
 }
 
 // XY rows that are read straight from the bytes must read as the general
-// line rules read them. A byte-order mark at the start of every line sends
-// each line through those rules and changes nothing else.
+// line rules read them. A no-break space at the end of every line sends the
+// line through those rules (the row scanner takes ASCII only) and changes
+// nothing else: it is white space that trimming removes.
 void check_xy_paths(std::span<const std::byte> file) {
     using namespace difrax;
     const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
     if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) return;
-    const std::string_view mark = "\xEF\xBB\xBF";
-    std::string marked(mark);  // decoding drops one leading mark
-    marked += mark;
+    const std::string_view mark = "\xC2\xA0";
+    std::string marked;
     for (char c : text) {
-        marked += c;
         if (c == '\n') marked += mark;
+        marked += c;
     }
+    if (!text.ends_with('\n')) marked += mark;
     auto direct = text::parse_xy(file);
     auto general = text::parse_xy(fuzz::bytes(reinterpret_cast<const std::uint8_t*>(marked.data()), marked.size()));
     fuzz::require(direct.has_value() == general.has_value());
