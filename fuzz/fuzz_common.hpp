@@ -53,4 +53,13 @@ inline std::span<const std::byte> bytes(const std::uint8_t* data, std::size_t si
     return {reinterpret_cast<const std::byte*>(data), size};
 }
 
+// A reader of multi-pattern files: byte 0 picks the index, the rest is the file.
+template <class Reader>
+int read_indexed(const std::uint8_t* data, std::size_t size, Reader read) {
+    if (size < 1) return 0;
+    auto points = read(bytes(data + 1, size - 1), index_from(data[0]));
+    if (points) check_points(*points);
+    return 0;
+}
+
 }  // namespace difrax::fuzz

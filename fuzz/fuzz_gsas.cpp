@@ -7,9 +7,5 @@
 #include "text/readers.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace difrax;
-    if (size < 1) return 0;
-    auto points = text::parse_gsas(fuzz::bytes(data + 1, size - 1), fuzz::index_from(data[0]));
-    if (points) fuzz::check_points(*points);
-    return 0;
+    return difrax::fuzz::read_indexed(data, size, difrax::text::parse_gsas);
 }

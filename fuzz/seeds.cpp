@@ -178,36 +178,18 @@ std::string rasx_archive(bool deflated) {
 // Archives whose directory or members lie, from the builder's own options.
 std::vector<std::pair<std::string, std::string>> lying_archives() {
     std::vector<std::pair<std::string, std::string>> out;
-    {
+    // One member, written stored or deflated, then its directory entry changed.
+    auto lie = [&](std::string name, std::string member, std::string content, bool deflate, auto change) {
         zip::Builder b;
-        b.deflated("root.xml", rasx_root());
-        b.last().crc ^= 1;
-        out.emplace_back("bad-crc", b.bytes());
-    }
-    {
-        zip::Builder b;
-        b.deflated("root.xml", rasx_root());
-        b.last().size = 3;
-        out.emplace_back("bad-size", b.bytes());
-    }
-    {
-        zip::Builder b;
-        b.stored("root.xml", rasx_root());
-        b.last().method = 12;
-        out.emplace_back("bad-method", b.bytes());
-    }
-    {
-        zip::Builder b;
-        b.stored("Experiment0/DataContainer.xml", brml_container());
-        b.last().flags = 1;
-        out.emplace_back("encrypted", b.bytes());
-    }
-    {
-        zip::Builder b;
-        b.stored("root.xml", rasx_root());
-        b.last().local_name_length = 200;
-        out.emplace_back("bad-local-header", b.bytes());
-    }
+        deflate ? b.deflated(member, content) : b.stored(member, content);
+        change(b.last());
+        out.emplace_back(std::move(name), b.bytes());
+    };
+    lie("bad-crc", "root.xml", rasx_root(), true, [](zip::Member& m) { m.crc ^= 1; });
+    lie("bad-size", "root.xml", rasx_root(), true, [](zip::Member& m) { m.size = 3; });
+    lie("bad-method", "root.xml", rasx_root(), false, [](zip::Member& m) { m.method = 12; });
+    lie("encrypted", "Experiment0/DataContainer.xml", brml_container(), false, [](zip::Member& m) { m.flags = 1; });
+    lie("bad-local-header", "root.xml", rasx_root(), false, [](zip::Member& m) { m.local_name_length = 200; });
     {
         zip::Builder b;
         b.compressed("Data0/Profile0.txt", zip::deflated_zeros(1u << 22));
@@ -215,11 +197,7 @@ std::vector<std::pair<std::string, std::string>> lying_archives() {
         out.emplace_back("zeros-4mib", b.bytes());
     }
     out.emplace_back("empty", zip::Builder().bytes());
-    {
-        zip::Builder b;
-        b.stored("readme.txt", "nothing here");
-        out.emplace_back("unknown", b.bytes());
-    }
+    lie("unknown", "readme.txt", "nothing here", false, [](zip::Member&) {});
     return out;
 }
 

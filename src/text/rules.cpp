@@ -13,20 +13,6 @@ namespace {
 
 constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
-bool equals_ascii_nocase(std::string_view s, std::string_view word) noexcept {
-    if (s.size() != word.size()) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-namespace {
-
 // When the conversion reports a value out of range, the decimal exponent of
 // its leading significant digit tells an overflow (an infinity) from an
 // underflow (zero). `p` to `end` is a token of the grammar, without sign.
@@ -242,6 +228,16 @@ std::optional<std::uint64_t> unsigned_decimal(std::string_view text) noexcept {
         value = value * 10 + digit;
     }
     return value;
+}
+
+bool equals_ascii_nocase(std::string_view s, std::string_view word) noexcept {
+    if (s.size() != word.size()) return false;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char c = s[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i]) return false;
+    }
+    return true;
 }
 
 std::string ascii_upper(std::string_view s) {

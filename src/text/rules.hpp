@@ -188,6 +188,9 @@ std::string quoted(std::string_view text);
 // fitting 64 bits.
 std::optional<std::uint64_t> unsigned_decimal(std::string_view text) noexcept;
 
+// Whether `s` equals `word` (lowercase) when A-Z in `s` are lowercased.
+bool equals_ascii_nocase(std::string_view s, std::string_view word) noexcept;
+
 // ASCII upper- and lower-casing (only A-Z / a-z change).
 std::string ascii_upper(std::string_view s);
 std::string ascii_lower(std::string_view s);

@@ -26,15 +26,6 @@ bool is_block_marker(std::string_view line) {
 
 bool opens_two_columns(std::string_view marker) { return marker.starts_with("_2THETA"); }
 
-bool same_key(std::string_view key, std::string_view upper) {
-    if (key.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        char c = key[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != upper[i]) return false;
-    }
-    return true;
-}
 
 // The header values a scan is read with. Keys are case-insensitive and a
 // later assignment replaces an earlier one; of all the keys a UXD file sets,
@@ -52,9 +43,9 @@ struct Header {
         std::size_t first = value.find_first_not_of("'\"");
         value = first == std::string_view::npos ? std::string_view() : value.substr(first);
         value = value.substr(0, value.find_last_not_of("'\"") + 1);
-        if (same_key(key, "DRIVE")) drive = value;
-        else if (same_key(key, "START")) start = value;
-        else if (same_key(key, "STEPSIZE")) step_size = value;
+        if (equals_ascii_nocase(key, "drive")) drive = value;
+        else if (equals_ascii_nocase(key, "start")) start = value;
+        else if (equals_ascii_nocase(key, "stepsize")) step_size = value;
     }
 };
 
