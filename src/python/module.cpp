@@ -334,10 +334,10 @@ void pattern_dealloc(PyObject* self) {
 
 // A new list of floats; the caller's changes never reach the pattern.
 // Intensities repeat (a background of a few hundred counts holds each value
-// many times), and floats are immutable: equal values share one float object,
-// found in a small table of the ones made last, keyed by their bits. The
-// table borrows its objects from the list being built.
-PyObject* float_list(std::span<const double> values) {
+// many times), and floats are immutable: with `repeats`, equal values share
+// one float object, found in a small table of the ones made last, keyed by
+// their bits. The table borrows its objects from the list being built.
+PyObject* float_list(std::span<const double> values, bool repeats) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
     if (list == nullptr) return nullptr;
     constexpr int table_bits = 10;
@@ -347,7 +347,7 @@ PyObject* float_list(std::span<const double> values) {
         const auto bits = std::bit_cast<std::uint64_t>(values[i]);
         const std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> (64 - table_bits);
         PyObject* item = made[slot];
-        if (item != nullptr && made_bits[slot] == bits) {
+        if (repeats && item != nullptr && made_bits[slot] == bits) {
             Py_INCREF(item);
         } else {
             item = PyFloat_FromDouble(values[i]);
@@ -363,8 +363,13 @@ PyObject* float_list(std::span<const double> values) {
     return list;
 }
 
-PyObject* pattern_x(PyObject* self, void*) { return float_list(reinterpret_cast<PatternObject*>(self)->pattern.x()); }
-PyObject* pattern_y(PyObject* self, void*) { return float_list(reinterpret_cast<PatternObject*>(self)->pattern.y()); }
+// x is strictly increasing: no value repeats.
+PyObject* pattern_x(PyObject* self, void*) {
+    return float_list(reinterpret_cast<PatternObject*>(self)->pattern.x(), false);
+}
+PyObject* pattern_y(PyObject* self, void*) {
+    return float_list(reinterpret_cast<PatternObject*>(self)->pattern.y(), true);
+}
 
 PyGetSetDef pattern_getset[] = {
     {"x", pattern_x, nullptr, "Diffraction angle 2θ, in degrees, strictly increasing.", nullptr},

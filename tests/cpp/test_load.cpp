@@ -85,6 +85,14 @@ TEST(ReadFile, SystemErrorsAndThePathAsTheNameHint) {
     std::ofstream(dir / "scan.chi", std::ios::binary) << "title\n2theta\nI\n3\n10 1\n11 2\n";
     EXPECT_EQ(error_text(read_with_options((dir / "scan.chi").string(), {})),
               "Parse error: CHI: header declares 3 points but 2 were read");
+    // Files of several MiB are read into pages of their own: the same points.
+    std::string large;
+    for (int i = 0; i < 400'000; ++i) large += std::to_string(10 + i) + " " + std::to_string(i % 97) + "\n";
+    std::ofstream(dir / "large.xy", std::ios::binary) << large;
+    auto from_file = read_with_options((dir / "large.xy").string(), {});
+    ASSERT_TRUE(from_file) << error_text(from_file);
+    EXPECT_EQ(from_file->x().size(), 400'000u);
+    EXPECT_EQ(outcome(from_file), outcome(testing::load(large)));
     std::filesystem::remove_all(dir);
 }
 
