@@ -71,37 +71,6 @@ def test_wrong_usage_exits_2(args, tmp_path):
     assert list(tmp_path.iterdir()) == []
 
 
-def test_every_format_has_an_example():
-    assert {FORMAT_BY_SUFFIX.get(p.suffix) for p in EXAMPLE_FILES} == set(FORMAT_BY_SUFFIX.values())
-    assert {p.read_bytes()[:7] for p in EXAMPLE_FILES if p.suffix == ".raw"} == {b"RAW1.01", b"RAW4.00"}
-
-
-def check_info(path):
-    """`difrax info` on one file against the module's loads; the pattern count."""
-    result = run("info", path)
-    assert result.stdout.startswith(f"{path}: ") and result.stderr == ""
-    first, *lines = result.stdout[len(f"{path}: "):].splitlines()
-    name, count = re.fullmatch(r"(.+), (\d+) patterns?", first).groups()
-    assert name == FORMAT_BY_SUFFIX[path.suffix] and len(lines) == int(count)
-    refused = False
-    for i, line in enumerate(lines):
-        loaded = load(path, index=i)
-        if isinstance(loaded, str):
-            assert line == f"  [{i}] refused: {loaded}"
-            refused = True
-            continue
-        match = POINTS.fullmatch(line)
-        assert match and int(match[1]) == i and int(match[2]) == len(loaded.x), line
-        assert (float(match[3]), float(match[4])) == (loaded.x[0], loaded.x[-1])
-        assert (float(match[6]), float(match[7])) == (min(loaded.y), max(loaded.y))
-        if len(loaded.x) > 1:
-            assert float(match[5]) == pytest.approx((loaded.x[-1] - loaded.x[0]) / (len(loaded.x) - 1), rel=1e-5)
-    assert result.returncode == (1 if refused else 0)
-    beyond = load(path, index=int(count))  # the count is what the module can select
-    assert isinstance(beyond, str) and ("out of range" in beyond or "index must be 0" in beyond)
-    return name, int(count)
-
-
 def round_trip(path, tmp_path, choices):
     """Each choice converted to XY and CSV loads back exactly as the module
     loads it from the source; a choice the module refuses is refused alike."""
@@ -128,9 +97,31 @@ def test_info_and_round_trip(source, tmp_path):
         path = tmp_path / "in" / source
         path.parent.mkdir()
         path.write_bytes(BUILT[source])
-    name, count = check_info(path)
+    # `difrax info` against the module's loads of each pattern.
+    result = run("info", path)
+    assert result.stdout.startswith(f"{path}: ") and result.stderr == ""
+    first, *lines = result.stdout[len(f"{path}: "):].splitlines()
+    name, count = re.fullmatch(r"(.+), (\d+) patterns?", first).groups()
+    count = int(count)
+    assert name == FORMAT_BY_SUFFIX[path.suffix] and len(lines) == count
     if path.parent == EXAMPLES:
         assert count == (1 if name in ("XY", "CHI", "pdCIF") else 2)
+    refused = False
+    for i, line in enumerate(lines):
+        loaded = load(path, index=i)
+        if isinstance(loaded, str):
+            assert line == f"  [{i}] refused: {loaded}"
+            refused = True
+            continue
+        match = POINTS.fullmatch(line)
+        assert match and int(match[1]) == i and int(match[2]) == len(loaded.x), line
+        assert (float(match[3]), float(match[4])) == (loaded.x[0], loaded.x[-1])
+        assert (float(match[6]), float(match[7])) == (min(loaded.y), max(loaded.y))
+        if len(loaded.x) > 1:
+            assert float(match[5]) == pytest.approx((loaded.x[-1] - loaded.x[0]) / (len(loaded.x) - 1), rel=1e-5)
+    assert result.returncode == (1 if refused else 0)
+    beyond = load(path, index=count)  # the count is what the module can select
+    assert isinstance(beyond, str) and ("out of range" in beyond or "index must be 0" in beyond)
     # Every index, one beyond the last (refused), and for powder CIF every data block.
     choices = [{"index": i} for i in range(count + 1)]
     if name == "pdCIF":
@@ -167,52 +158,48 @@ def test_info_reports_every_file_and_exits_1_when_one_is_refused(tmp_path):
     assert junk_error == f"difrax: {junk}: {load(junk)}"
 
 
-def test_convert_to_standard_output_or_a_file(tmp_path):
+@pytest.mark.parametrize(
+    "args, written",
+    [([], None), (["-o", "-"], None), (["--format", "csv"], None), (["-o", "scan.xy"], "scan.xy"),
+     (["-o", "folder"], "folder/corundum.ras.xy"), (["-o", "new/"], "new/corundum.ras.xy")],
+)
+def test_convert_one_file(tmp_path, args, written):
+    """To standard output, to a file, or into a folder that exists or is named with a final slash."""
     path = example("corundum.ras")
-    result = run("convert", path)
+    (tmp_path / "folder").mkdir()
+    result = run("convert", path, *args, cwd=tmp_path)
     assert (result.returncode, result.stderr) == (0, "")
-    header, *rows = result.stdout.splitlines()
-    assert header == f"# 2theta intensity, from {path}"
+    files = [p.relative_to(tmp_path).as_posix() for p in tmp_path.rglob("*") if p.is_file()]
+    assert files == ([written] if written else [])
+    text = result.stdout
+    if written:
+        assert text == ""
+        text = (tmp_path / written).read_text(encoding="utf-8")
+    csv = "csv" in args
+    header, *rows = text.splitlines()
+    assert header == ("2theta,intensity" if csv else f"# 2theta intensity, from {path}")
     expected = difrax.read(str(path))
-    assert [tuple(map(float, row.split(" "))) for row in rows] == list(zip(expected.x, expected.y))
-    assert run("convert", path, "-o", "-").stdout == result.stdout
-    assert run("convert", path, "-o", tmp_path / "scan.xy").stdout == ""
-    assert (tmp_path / "scan.xy").read_text(encoding="utf-8") == result.stdout
-    csv = run("convert", path, "--format", "csv").stdout.splitlines()
-    assert csv == ["2theta,intensity", *(row.replace(" ", ",") for row in rows)]
+    assert [tuple(map(float, row.split("," if csv else " "))) for row in rows] == list(zip(expected.x, expected.y))
 
 
-def test_convert_several_to_a_folder(tmp_path):
-    inputs = [example("corundum.ras"), example("corundum.brml"), tmp_path / "other" / "corundum.ras"]
-    inputs[2].parent.mkdir()
-    shutil.copy(inputs[0], inputs[2])
-    for form in ("xy", "csv"):
-        folder = tmp_path / "converted" / form
-        result = run("convert", *inputs, "--format", form, "-o", folder)
-        assert (result.returncode, result.stdout) == (0, "")
-        names = [f"corundum.ras.{form}", f"corundum.brml.{form}", f"corundum.ras-2.{form}"]
-        assert sorted(p.name for p in folder.iterdir()) == sorted(names)
-        for source, name in zip(inputs, names):
-            assert (folder / name).read_text(encoding="utf-8") == run("convert", source, "--format", form).stdout
-        # Progress, one line per input when standard error is not a terminal.
-        assert result.stderr == "".join(f"[{n}/3] {source}\n" for n, source in enumerate(inputs, 1))
-
-
-@pytest.mark.parametrize("make_folder, suffix", [(True, ""), (False, "/")])
-def test_convert_one_file_into_a_folder(tmp_path, make_folder, suffix):
-    folder = tmp_path / "out"
-    if make_folder:
-        folder.mkdir()
-    result = run("convert", example("corundum.uxd"), "-o", str(folder) + suffix)
-    assert result.returncode == 0, result.stderr
-    assert [p.name for p in folder.iterdir()] == ["corundum.uxd.xy"]
-
-
-def test_convert_goes_on_after_a_refused_file(tmp_path):
-    missing = tmp_path / "missing.chi"
-    result = run("convert", missing, example("corundum.chi"), "-o", tmp_path / "out")
-    assert result.returncode == 1
-    with pytest.raises(OSError) as error:
-        difrax.read(str(missing))
-    assert f"difrax: {missing}: IO error: {error.value}\n" in result.stderr
-    assert [p.name for p in (tmp_path / "out").iterdir()] == ["corundum.chi.xy"]
+@pytest.mark.parametrize("form, refused", [("xy", False), ("csv", True)])
+def test_convert_several_to_a_folder(tmp_path, form, refused):
+    """Names that collide get a number; a refused input is reported and the rest converted."""
+    ras, missing, copy = example("corundum.ras"), tmp_path / "missing.chi", tmp_path / "other" / "corundum.ras"
+    copy.parent.mkdir()
+    shutil.copy(ras, copy)
+    inputs = [ras, missing, example("corundum.brml"), copy] if refused else [ras, example("corundum.brml"), copy]
+    folder = tmp_path / "converted"
+    result = run("convert", *inputs, "--format", form, "-o", folder)
+    assert (result.returncode, result.stdout) == (int(refused), "")
+    # Progress, one line per input when standard error is not a terminal; a refusal follows its line.
+    progress = [f"[{n}/{len(inputs)}] {source}\n" for n, source in enumerate(inputs, 1)]
+    if refused:
+        with pytest.raises(OSError) as error:
+            difrax.read(str(missing))
+        progress.insert(2, f"difrax: {missing}: IO error: {error.value}\n")
+    assert result.stderr == "".join(progress)
+    names = [f"corundum.ras.{form}", f"corundum.brml.{form}", f"corundum.ras-2.{form}"]
+    assert sorted(p.name for p in folder.iterdir()) == sorted(names)
+    for source, name in zip([i for i in inputs if i != missing], names):
+        assert (folder / name).read_text(encoding="utf-8") == run("convert", source, "--format", form).stdout
