@@ -61,13 +61,16 @@ bool quick_row(const char*& p, const char* end, double& a, double& b) {
 }
 
 // Room for the rows, judged from the lines of the first 64 KiB: row widths
-// differ between files (12 bytes to over 40) but hardly within one.
+// differ between files (12 bytes to over 40) but hardly within one. A row
+// takes at least 4 bytes ("1 2" and its line feed), whatever the sample says.
 std::size_t expected_rows(std::string_view text) {
     constexpr std::size_t sample = 64 * 1024;
+    const std::size_t most = text.size() / 4 + 1;
     std::string_view head = text.substr(0, sample);
     auto lines = static_cast<std::size_t>(std::count(head.begin(), head.end(), '\n')) + 1;
-    if (head.size() == text.size()) return lines;
-    return static_cast<std::size_t>(static_cast<double>(lines) * 1.05 * static_cast<double>(text.size()) / sample) + 64;
+    if (head.size() == text.size()) return std::min(lines, most);
+    const double scaled = static_cast<double>(lines) * 1.05 * static_cast<double>(text.size()) / sample;
+    return std::min(static_cast<std::size_t>(scaled) + 64, most);
 }
 
 }  // namespace
