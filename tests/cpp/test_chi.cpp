@@ -14,34 +14,28 @@ std::string chi(std::string_view axis_label, std::string_view count_line, int po
     return s;
 }
 
-std::string status(const std::string& file) { return error_text(parse_chi(bytes_of(file))); }
-
-TEST(Chi, AxisLabelIsJudgedOnTheLoweredLine) {
-    auto no = [](std::string label) { return "Parse error: CHI: x axis \"" + label + "\" is not 2theta in degrees"; };
-    check({{"2-Theta Angle (Degrees)", "ok"}, {"", "ok"}, {"Angle", "ok"}, {"Channels", "ok"}, {"2θ vs q", "ok"},
-           {"2Θ (deg)", "ok"}, {"TTH d", "ok"}, {"Θ D", "ok"},
-           {"Q (nm^-1)", "Parse error: CHI: x axis \"q (nm^-1)\" is not 2theta in degrees"},
-           {"q_A^-1", no("q_a^-1")}, {"Qnm^-1", no("qnm^-1")}, {"qA-1", no("qa-1")}, {"D (Å)", no("d (å)")},
-           {"d-spacing (A)", no("d-spacing (a)")}, {"Radial distance (mm)", no("radial distance (mm)")},
-           {"Pixel", no("pixel")}, {"2theta (radians)", no("2theta (radians)")}, {"2th (RAD)", no("2th (rad)")},
-           {"Q\t(1/nm)", no("q\\t(1/nm)")}},
-          [](const std::string& label) { return status(chi(label, "2", 2)); });
-}
-
-TEST(Chi, CountLineDeclaresOneDataset) {
-    const std::string invalid = "Parse error: CHI: invalid point count";
-    check({{"3", "ok"}, {"  +3  1 ", "ok"}, {"3.0", invalid}, {"", invalid}, {"-3", invalid},
-           {"99999999999999999999", invalid}, {"3 2", "Parse error: CHI: only one dataset per profile is supported"},
-           {"3 1 x", "Parse error: CHI: invalid point-count header"},
-           {"18446744073709551615", "Parse error: CHI: header declares 18446744073709551615 points but 3 were read"}},
-          [](const std::string& count) { return status(chi("2theta", count, 3)); });
-}
-
 TEST(Chi, HeaderLinesThenEveryNonBlankLineIsAPoint) {
-    check({{"", "Parse error: CHI: missing four-line header"}, {"title", "Parse error: CHI: missing x axis label"},
+    const std::string two = "10.5:100 11.5:101", invalid = "Parse error: CHI: invalid point count";
+    auto label = [](std::string text) { return chi(text, "2", 2); };
+    auto count = [](std::string line) { return chi("2theta", line, 3); };
+    auto no = [](std::string low) { return "Parse error: CHI: x axis \"" + low + "\" is not 2theta in degrees"; };
+    check({// The axis label is judged on the lowered line.
+           {label("2-Theta Angle (Degrees)"), two}, {label(""), two}, {label("Channels"), two},
+           {label("2θ vs q"), two}, {label("2Θ (deg)"), two}, {label("TTH d"), two},
+           {label("Q (nm^-1)"), no("q (nm^-1)")}, {label("Qnm^-1"), no("qnm^-1")}, {label("qA-1"), no("qa-1")},
+           {label("D (Å)"), no("d (å)")}, {label("Radial distance (mm)"), no("radial distance (mm)")},
+           {label("2theta (radians)"), no("2theta (radians)")}, {label("2th (RAD)"), no("2th (rad)")},
+           // The header, then the count line: one count and at most the dataset number 1.
+           {"", "Parse error: CHI: missing four-line header"}, {"title", "Parse error: CHI: missing x axis label"},
            {"title\nq", "Parse error: CHI: x axis \"q\" is not 2theta in degrees"},
            {"title\n2theta\n", "Parse error: CHI: missing intensity label"},
            {"title\n2theta\nI\n", "Parse error: CHI: missing point count"}, {"\n\n\n2\n1 2\n3 4", "1:2 3:4"},
+           {count("  +3  1 "), "10.5:100 11.5:101 12.5:102"}, {count("3.0"), invalid}, {count(""), invalid},
+           {count("3 2"), "Parse error: CHI: only one dataset per profile is supported"},
+           {count("3 1 x"), "Parse error: CHI: invalid point-count header"},
+           {count("18446744073709551615"),
+            "Parse error: CHI: header declares 18446744073709551615 points but 3 were read"},
+           // Every non-blank line after the header is a point, and their number is exact.
            {"t\n2theta\nI\n0\n", "Parse error: CHI: no complete x/y pattern found"},
            {"t\n2theta\nI\n3\n 1.0 10 0.5\n\n  \n2.0,20\n3.0 30\n", "1:10 2:20 3:30"},
            {chi("2theta", "100", 99), "Parse error: CHI: header declares 100 points but 99 were read"},
