@@ -57,23 +57,38 @@ std::string_view detection_prefix(std::string_view text) {
     return text.substr(0, end);
 }
 
-template <class Predicate>
-bool any_line(std::string_view prefix, Predicate&& test) {
-    Lines lines(prefix);
-    std::string_view line;
-    while (lines.next(line))
-        if (test(line)) return true;
-    return false;
-}
-
-bool line_begins(std::string_view line, std::string_view marker) {
-    return text::trim_start(line).starts_with(marker);
-}
-
 bool first_word_is(std::string_view line, std::string_view word) {
     text::Words words(line);
     std::string_view first;
     return words.next(first) && first == word;
+}
+
+// The line markers of the text formats, each found at the start of a line
+// after white space. One pass over the lines finds all of them; which one
+// decides is the detection order's business.
+struct LineMarkers {
+    bool ras = false;    // *RAS_DATA_START, *RAS_HEADER_START
+    bool data = false;   // data_ (a CIF data block)
+    bool bank = false;   // BANK as the first word (GSAS)
+    bool drive = false;  // _DRIVE= or _DRIVE = (UXD)
+};
+
+LineMarkers line_markers(std::string_view prefix) {
+    LineMarkers found;
+    Lines lines(prefix);
+    std::string_view line;
+    while (lines.next(line)) {
+        const std::string_view t = text::trim_start(line);
+        if (t.empty()) continue;
+        switch (t.front()) {
+        case '*': found.ras |= t.starts_with("*RAS_DATA_START") || t.starts_with("*RAS_HEADER_START"); break;
+        case 'd': found.data |= t.starts_with("data_"); break;
+        case 'B': found.bank |= first_word_is(t, "BANK"); break;
+        case '_': found.drive |= t.starts_with("_DRIVE=") || t.starts_with("_DRIVE ="); break;
+        default: break;
+        }
+    }
+    return found;
 }
 
 bool reads_as_number(std::string_view token) { return text::decimal(token).has_value(); }
@@ -187,13 +202,11 @@ Result<Format> detect(std::span<const std::byte> data, std::string_view filename
     const std::string_view prefix = detection_prefix(whole);
 
     if (has_xrdml_root(whole)) return Format::Xrdml;
-    if (any_line(prefix, [](auto l) { return line_begins(l, "*RAS_DATA_START") || line_begins(l, "*RAS_HEADER_START"); }))
-        return Format::Ras;
-    if (prefix.find("_pd_") != std::string_view::npos && any_line(prefix, [](auto l) { return line_begins(l, "data_"); }))
-        return Format::PdCif;
-    if (any_line(prefix, [](auto l) { return first_word_is(l, "BANK"); })) return Format::Gsas;
-    if (any_line(prefix, [](auto l) { return line_begins(l, "_DRIVE=") || line_begins(l, "_DRIVE ="); }))
-        return Format::Uxd;
+    const LineMarkers markers = line_markers(prefix);
+    if (markers.ras) return Format::Ras;
+    if (markers.data && prefix.find("_pd_") != std::string_view::npos) return Format::PdCif;
+    if (markers.bank) return Format::Gsas;
+    if (markers.drive) return Format::Uxd;
     if (has_chi_shape(prefix, whole)) return Format::Chi;
 
     // Binary content has no text marker. A NUL byte does not hide a marker

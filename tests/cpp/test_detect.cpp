@@ -34,6 +34,7 @@ TEST(Detection, ReachesTheReaderThatOwnsTheInput) {
         {"title\n" + ras, "RAS 10:1 11:2", "scan.xy"},  // content outranks the extension
         {"  \t*RAS_HEADER_START\n*RAS_INT_START\n5 1\n*RAS_INT_END\n", "RAS 5:1"}, {gsas + ras, "RAS 10:1 11:2"},
         {"_DRIVE=COUPLED\n" + gsas, "GSAS 10:1 10.05:2"}, {"_DRIVE = '2THETA'\n_2THETACOUNTS\n10 1\n", "UXD 10:1"},
+        {"BANKS 1 2\n10 1\n", "XY 10:1"},  // BANK must be a word of its own
         {"data_x\n_cell_length_a 1\n", no_pattern},  // CIF needs a _pd_ tag
         {"data_x\n_cell_length_a 1\n", "pdCIF Parse error: pdCIF: no matching block with 2theta and intensity data",
          "a.cif"},
