@@ -122,6 +122,9 @@ struct SplitTokens {
     void pop() { ++next; }
     bool plain_number(std::string_view&) { return false; }
     std::unexpected<Error> fault(std::unexpected<Error> grouping) { return grouping; }
+    // How far the reading has come and how far it can go, in tokens.
+    std::size_t done() const { return next; }
+    std::size_t total() const { return tokens.size(); }
 };
 
 // Tokens split from the text one at a time, as the grouping asks for them.
@@ -140,6 +143,9 @@ struct TextTokens {
         return &*ahead;
     }
     void pop() { ahead.reset(); }
+    // How far the reading has come and how far it can go, in bytes.
+    std::size_t done() const { return pos; }
+    std::size_t total() const { return text.size(); }
     // Loops of numbers are nearly all of a profile file. A bare token that
     // begins with a digit, sign or point is a value whatever follows: it is
     // taken straight from the text, past the white space before it. Anything
@@ -196,6 +202,18 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
     }
     if (columns.empty()) return tokens.fault(parse_error("pdCIF: loop has no column tags"));
 
+    // Once some rows are read, the converted columns get room for as many
+    // rows again as the rest of the text could hold at the same width: a
+    // profile of 10^6 points is then not copied as it grows.
+    constexpr std::size_t sample_rows = 64;
+    const std::size_t loop_start = tokens.done();
+    std::size_t rows = 0;
+    auto make_room = [&] {
+        const std::size_t width = std::max<std::size_t>(1, (tokens.done() - loop_start) / sample_rows);
+        const std::size_t more = (tokens.total() - tokens.done()) / width + 16;
+        for (const Target& target : columns)
+            if (target.column && target.convert) target.column->numbers.reserve(target.column->numbers.size() + more);
+    };
     std::size_t j = 0;
     auto take = [&](std::string_view text) {
         if (CifColumn* column = columns[j].column) {
@@ -210,7 +228,10 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
                     column->fault = std::move(number.error());
             }
         }
-        if (++j == columns.size()) j = 0;
+        if (++j == columns.size()) {
+            j = 0;
+            if (++rows == sample_rows) make_room();
+        }
     };
     for (;;) {
         std::string_view plain;
