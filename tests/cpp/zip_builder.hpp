@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,44 +20,24 @@ namespace difrax::testing::zip {
 inline constexpr std::uint16_t stored_method = 0;
 inline constexpr std::uint16_t deflate_method = 8;
 
-// A raw deflate stream (no zlib or gzip wrapper), as ZIP members hold it. The
-// input comes in pieces from `next`, which fills the buffer it is given and
-// returns how many bytes it wrote (0 at the end), so that a stream of any
-// length is written without ever holding its input.
-template <class Next>
-std::string deflate_stream(Next&& next, int level = Z_BEST_COMPRESSION) {
+// A raw deflate stream (no zlib or gzip wrapper), as ZIP members hold it;
+// `flush` ends the piece: Z_FINISH ends the stream, Z_FULL_FLUSH leaves it
+// open and byte-aligned, with no reference to earlier data.
+inline std::string deflate_piece(std::string_view data, int flush = Z_FINISH) {
     z_stream z{};
-    deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
-    std::string out;
-    std::vector<unsigned char> in(1u << 20);
-    std::vector<unsigned char> buffer(1u << 16);
-    int flush = Z_NO_FLUSH;
-    while (flush != Z_FINISH) {
-        std::size_t got = next(std::span<unsigned char>(in));
-        flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
-        z.next_in = in.data();
-        z.avail_in = static_cast<uInt>(got);
-        do {
-            z.next_out = buffer.data();
-            z.avail_out = static_cast<uInt>(buffer.size());
-            deflate(&z, flush);
-            out.append(reinterpret_cast<const char*>(buffer.data()), buffer.size() - z.avail_out);
-        } while (z.avail_out == 0);
-    }
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, data.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, flush);
+    out.resize(out.size() - z.avail_out);
     deflateEnd(&z);
     return out;
 }
 
-inline std::string deflate_raw(std::string_view data, int level = Z_BEST_COMPRESSION) {
-    return deflate_stream(
-        [&](std::span<unsigned char> in) {
-            std::size_t n = std::min(in.size(), data.size());
-            std::copy_n(data.begin(), n, reinterpret_cast<char*>(in.data()));
-            data.remove_prefix(n);
-            return n;
-        },
-        level);
-}
+inline std::string deflate_raw(std::string_view data) { return deflate_piece(data); }
 
 inline std::uint32_t crc_of(std::string_view data) {
     uLong crc = crc32(0, nullptr, 0);
@@ -80,19 +59,6 @@ struct Compressed {
     std::uint64_t size;
 };
 
-inline std::string deflate_piece(std::string_view data, int flush) {
-    z_stream z{};
-    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&z, data.size()) + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = static_cast<uInt>(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, flush);
-    out.resize(out.size() - z.avail_out);
-    deflateEnd(&z);
-    return out;
-}
 
 inline Compressed deflated_zeros(std::uint64_t count) {
     const std::string block(1u << 20, '\0');
@@ -150,11 +116,6 @@ public:
                                   .method = deflate_method,
                                   .crc = content.crc,
                                   .size = content.size});
-        return *this;
-    }
-
-    Builder& add(Member member) {
-        members_.push_back(std::move(member));
         return *this;
     }
 
