@@ -139,4 +139,10 @@ Result<Element> member_document(const Archive& archive, std::string_view name) {
     return document(*bytes);
 }
 
+Result<Document> member_document(const Archive& archive, std::string_view name, std::string_view gather) {
+    auto bytes = archive.member(name);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    return document(*bytes, gather);
+}
+
 }  // namespace difrax::xml

@@ -45,5 +45,7 @@ private:
 // A member's XML document; the member's bytes are released once the tree is
 // built, so only one member is ever held at a time.
 Result<Element> member_document(const Archive& archive, std::string_view name);
+// Same, with the elements named `gather` kept out of the tree (see document()).
+Result<Document> member_document(const Archive& archive, std::string_view name, std::string_view gather);
 
 }  // namespace difrax::xml

@@ -163,13 +163,12 @@ Result<void> read_record(std::string_view record, Columns at, std::vector<double
 }
 
 // One point per Datum of the route, in document order.
-Result<Points> records(const Element& route, Columns at) {
-    std::vector<const Element*> data = route.all("Datum");
+Result<Points> records(const Element& route, const Gathered& data, Columns at) {
     Points points;
-    points.x.reserve(data.size());
-    points.y.reserve(data.size());
-    for (const Element* datum : data) {
-        auto read = read_record(datum->text, at, points.x, points.y);
+    points.x.reserve(route.gathered_last - route.gathered_first);
+    points.y.reserve(route.gathered_last - route.gathered_first);
+    for (std::size_t i = route.gathered_first; i < route.gathered_last; ++i) {
+        auto read = read_record(data.text(i), at, points.x, points.y);
         if (!read) return std::unexpected(std::move(read.error()));
     }
     return points;
@@ -182,13 +181,14 @@ Result<Points> parse_brml(std::span<const std::byte> data, std::uint64_t index) 
     if (!archive) return std::unexpected(std::move(archive.error()));
     auto name = listed_member(*archive, index);
     if (!name) return std::unexpected(std::move(name.error()));
-    auto raw = member_document(*archive, *name);
+    // A scan holds one Datum per step: those are gathered as texts alone.
+    auto raw = member_document(*archive, *name, "Datum");
     if (!raw) return std::unexpected(std::move(raw.error()));
-    auto route = measured_route(*raw);
+    auto route = measured_route(raw->root);
     if (!route) return std::unexpected(std::move(route.error()));
     auto at = columns(**route);
     if (!at) return std::unexpected(std::move(at.error()));
-    return records(**route, *at);
+    return records(**route, raw->gathered, *at);
 }
 
 Result<std::uint64_t> count_brml_scans(std::span<const std::byte> data) {

@@ -60,6 +60,9 @@ struct Builder {
     std::string_view input;
     // The holder (the document itself) and the open elements, innermost last.
     std::vector<Element> open;
+    // Elements with this name below the root are gathered (none when empty).
+    std::string_view gather;
+    Gathered gathered;
     // Where the last reported event ended: what follows is the token expat
     // failed on, when it fails.
     std::size_t event_end = 0;
@@ -103,6 +106,12 @@ Element element(std::string_view name, const XML_Char** attributes) {
     return e;
 }
 
+// Whether an element of this name, opened or closed with `b.open` as it
+// stands (holder and ancestors), is gathered: the root never is.
+bool gathers(const Builder& b, std::string_view name) noexcept {
+    return b.open.size() > 1 && !b.gather.empty() && name == b.gather;
+}
+
 void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attributes) noexcept {
     Builder& b = builder(data);
     if (b.failure) return;
@@ -111,7 +120,10 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attribu
         stop(b, "XML nesting exceeds 128 elements");
         return;
     }
-    b.open.push_back(element(name, attributes));
+    Element e = element(name, attributes);
+    e.gathered_first = b.gathered.spans.size();
+    if (gathers(b, e.name)) b.gathered.spans.emplace_back(0, 0);
+    b.open.push_back(std::move(e));
 }
 
 void XMLCALL on_end(void* data, const XML_Char*) noexcept {
@@ -124,7 +136,15 @@ void XMLCALL on_end(void* data, const XML_Char*) noexcept {
     }
     Element done = std::move(b.open.back());
     b.open.pop_back();
-    b.open.back().children.push_back(std::move(done));
+    done.gathered_last = b.gathered.spans.size();
+    Element& parent = b.open.back();
+    if (gathers(b, done.name)) {
+        b.gathered.spans[done.gathered_first] = {b.gathered.chars.size(), done.text.size()};
+        b.gathered.chars += done.text;
+        for (Element& c : done.children) parent.children.push_back(std::move(c));
+        return;
+    }
+    parent.children.push_back(std::move(done));
 }
 
 void XMLCALL on_text(void* data, const XML_Char* s, int len) noexcept {
@@ -212,6 +232,12 @@ using ParserHandle = std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype
 }  // namespace
 
 Result<Element> document(std::span<const std::byte> bytes) {
+    auto built = document(bytes, {});
+    if (!built) return std::unexpected(std::move(built.error()));
+    return std::move(built->root);
+}
+
+Result<Document> document(std::span<const std::byte> bytes, std::string_view gather) {
     auto decoded = decode(bytes);
     if (!decoded) return std::unexpected(decoded.error());
     std::string_view text = decoded->view();
@@ -225,7 +251,7 @@ Result<Element> document(std::span<const std::byte> bytes) {
     // The encoding is fixed: the text is UTF-8 whatever its declaration says.
     ParserHandle parser(XML_ParserCreate("UTF-8"), &XML_ParserFree);
     if (!parser) return parse_error("XML parse: out of memory");
-    Builder b{parser.get(), input, {}, 0, std::nullopt};
+    Builder b{parser.get(), input, {}, gather, {}, 0, std::nullopt};
     b.open.reserve(max_open + 2);
     b.open.emplace_back();
 
@@ -253,7 +279,7 @@ Result<Element> document(std::span<const std::byte> bytes) {
     if (b.open.size() != 1) return parse_error("truncated XML document");
     if (holder.children.size() != 1 || !text::trim(holder.text).empty())
         return parse_error("XML must contain exactly one root element");
-    return std::move(holder.children.front());
+    return Document{std::move(holder.children.front()), std::move(b.gathered)};
 }
 
 Result<double> number(std::string_view text) {

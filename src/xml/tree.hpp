@@ -23,6 +23,10 @@ struct Element {
     // All character data directly inside the element, concatenated.
     std::string text;
     std::vector<Element> children;
+    // The gathered elements (see document() with a name) whose start tags
+    // lie inside this one: indexes first to last, last excluded.
+    std::size_t gathered_first = 0;
+    std::size_t gathered_last = 0;
 
     // First direct child with exactly this name.
     const Element* child(std::string_view wanted) const noexcept;
@@ -34,9 +38,33 @@ struct Element {
     std::vector<const Element*> all(std::string_view wanted) const;
 };
 
+// The direct texts of the elements kept out of a tree, in the order of their
+// start tags.
+struct Gathered {
+    std::string chars;
+    // (offset, size) of each text in chars.
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+
+    std::string_view text(std::size_t i) const noexcept {
+        return std::string_view(chars).substr(spans[i].first, spans[i].second);
+    }
+};
+
+struct Document {
+    Element root;
+    Gathered gathered;
+};
+
 // Decodes the bytes (UTF-16 with a byte-order mark, else UTF-8), parses them
 // and returns the single root element.
 Result<Element> document(std::span<const std::byte> bytes);
+
+// Same, with the elements named `gather` below the root kept out of the
+// tree: each one's direct text goes to `gathered`, its attributes are
+// dropped and its children take its place in its parent, so every other
+// element keeps its document order. Long runs of records (a BRML scan's
+// Datum elements) then cost their text alone, not an element each.
+Result<Document> document(std::span<const std::byte> bytes, std::string_view gather);
 
 // Trimmed decimal number, finite ("invalid numeric value ...",
 // "non-finite numeric value").

@@ -76,6 +76,38 @@ TEST(Tree, LookupsSearchInDocumentOrder) {
     EXPECT_EQ(out.size(), 2u);  // appended to
 }
 
+// Gathered elements leave the tree but keep their place: texts in start-tag
+// order (nested ones too), each element's range covering exactly the gathered
+// elements inside it, their children in their stead; the root stays.
+TEST(Tree, GatheredElementsKeepDocumentOrder) {
+    auto doc = document(bytes_of("<d><r n=\"1\"><d a=\"x\">1<d>2</d>3<k n=\"2\"/></d><d/></r>"
+                                 "<k n=\"3\"><d>&lt;4<![CDATA[5]]></d></k></d>"),
+                        "d");
+    ASSERT_TRUE(doc) << doc.error().display();
+    const Gathered& g = doc->gathered;
+    ASSERT_EQ(g.spans.size(), 4u);
+    std::vector<std::string_view> texts;
+    for (std::size_t i = 0; i < g.spans.size(); ++i) texts.push_back(g.text(i));
+    EXPECT_EQ(texts, (std::vector<std::string_view>{"13", "2", "", "<45"}));
+    const Element& root = doc->root;
+    EXPECT_EQ(root.name, "d");
+    std::string order;
+    for (const Element* e : root.all("k")) order += *e->attr("n");
+    EXPECT_EQ(order, "23");
+    EXPECT_EQ(root.all("d").size(), 1u);
+    const Element& route = *root.child("r");
+    EXPECT_EQ(route.gathered_first, 0u);
+    EXPECT_EQ(route.gathered_last, 3u);
+    EXPECT_EQ(route.children.size(), 1u);  // the k that stood inside a gathered d
+    const Element& after = *root.child("k");
+    EXPECT_EQ(after.gathered_first, 3u);
+    EXPECT_EQ(after.gathered_last, 4u);
+    // Faults are reported as without gathering.
+    auto bad = document(bytes_of("<r><d>1</d><d>&bad;</d></r>"), "d");
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().display(), parse("<r><d>1</d><d>&bad;</d></r>").error().display());
+}
+
 // Text and tags that straddle the pieces in which large input is fed.
 TEST(Tree, LargeDocumentsAcrossChunks) {
     std::string xml = "<r>";
