@@ -1,4 +1,9 @@
 // The decimal number grammar, lines, rows, axis labels and the quoted form.
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <random>
+
 #include "support.hpp"
 #include "text/rules.hpp"
 
@@ -22,6 +27,42 @@ TEST(Numbers, ReadTheNearestDouble) {
            {"1D400", "Parse error: Non-finite numeric value \"1D400\""},
            {" 1", "Parse error: Invalid numeric value \" 1\""}, {"dd", "Parse error: Invalid numeric value \"dd\""}},
           [](const std::string& t) { return number(t) ? shortest(*number(t)) : error_text(number(t)); });
+}
+
+// The short-decimal scanner, wherever a number stands and whatever follows
+// it: it must stop where the full conversion stops and give its value to the
+// bit, and it must take every number of up to 15 digits without an exponent.
+TEST(Numbers, ShortDecimalsWhereverTheyStand) {
+    std::mt19937_64 random(7);
+    auto digits = [&](std::size_t n) {
+        std::string out;
+        for (std::size_t i = 0; i < n; ++i) out += static_cast<char>('0' + random() % 10);
+        return out;
+    };
+    const std::string after[] = {"", " ", "\n", ",", "x", ".", "e", "e5", "E-3", "0", "1234567", "/", ":"};
+    for (int round = 0; round < 20000; ++round) {
+        const std::size_t whole = random() % 10, fraction = random() % 10;
+        const bool point = fraction > 0 || random() % 3 == 0;
+        const std::string sign = random() % 4 == 0 ? "-" : "";
+        const std::string number = digits(whole) + (point ? "." + digits(fraction) : "");
+        const std::string text = sign + number + after[random() % std::size(after)];
+        const std::string padded = text + std::string(random() % 10, ' ');
+        const char* end = padded.data() + padded.size();
+        double got = 0;
+        const char* stop = scan_short_decimal(padded.data(), end, got);
+        double want = 0;
+        auto [ptr, ec] = std::from_chars(padded.data() + sign.size(), end, want);
+        if (ec == std::errc()) want = sign.empty() ? want : -want;
+        const std::string_view read(padded.data() + sign.size(), ptr);
+        const auto read_digits = std::count_if(read.begin(), read.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const bool short_form = ec == std::errc() && read.find_first_of("eE") == std::string_view::npos &&
+                                read_digits <= 15 && (ptr == end || (*ptr != 'e' && *ptr != 'E'));
+        if (short_form) EXPECT_NE(stop, nullptr) << text;
+        if (stop == nullptr) continue;
+        ASSERT_EQ(ec, std::errc()) << text;
+        EXPECT_EQ(stop, ptr) << text;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(want)) << text;
+    }
 }
 
 // How fields split is shown by the readers' own tests (commas, runs of
