@@ -120,7 +120,7 @@ struct SplitTokens {
 
     Result<const CifToken*> peek() { return next < tokens.size() ? &tokens[next] : nullptr; }
     void pop() { ++next; }
-    bool plain_number(std::string_view&) { return false; }
+    bool plain_number(std::string_view&, std::optional<double>&) { return false; }
     std::unexpected<Error> fault(std::unexpected<Error> grouping) { return grouping; }
     // How far the reading has come and how far it can go, in tokens.
     std::size_t done() const { return next; }
@@ -149,8 +149,10 @@ struct TextTokens {
     // Loops of numbers are nearly all of a profile file. A bare token that
     // begins with a digit, sign or point is a value whatever follows: it is
     // taken straight from the text, past the white space before it. Anything
-    // else (comments, quotes, text fields, keywords) is left to peek().
-    bool plain_number(std::string_view& token) {
+    // else (comments, quotes, text fields, keywords) is left to peek(). A
+    // token that is all a short number (1246, 1246(35)) is read as it is
+    // split: `number` then holds what cif_number() would make of it.
+    bool plain_number(std::string_view& token, std::optional<double>& number) {
         if (ahead) return false;
         std::size_t i = pos;
         while (i < text.size() && cif_space_table[static_cast<unsigned char>(text[i])]) ++i;
@@ -158,9 +160,18 @@ struct TextTokens {
         if (i == text.size()) return false;
         const char c = text[i];
         if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.')) return false;
-        const std::size_t end = bare_token_end(text, i);
-        token = text.substr(i, end - i);
-        pos = end;
+        const char* const start = text.data() + i;
+        const char* const end = text.data() + text.size();
+        double value;
+        const char* stop = scan_cif_short_number(start, end, value);
+        if (stop != nullptr && (stop == end || cif_space_table[static_cast<unsigned char>(*stop)])) {
+            number = value;
+            pos = static_cast<std::size_t>(stop - text.data());
+        } else {
+            number.reset();
+            pos = bare_token_end(text, i);
+        }
+        token = text.substr(i, pos - i);
         return true;
     }
     // Splitting faults come first wherever they stand, so a grouping fault
@@ -215,13 +226,13 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
             if (target.column && target.convert) target.column->numbers.reserve(target.column->numbers.size() + more);
     };
     std::size_t j = 0;
-    auto take = [&](std::string_view text) {
+    auto take = [&](std::string_view text, const std::optional<double>& read) {
         if (CifColumn* column = columns[j].column) {
             ++column->size;
             if (!columns[j].convert) {
                 column->texts.push_back(text);
             } else if (!column->fault) {
-                auto number = cif_number(text);
+                auto number = read ? Result<double>(*read) : cif_number(text);
                 if (number)
                     column->numbers.push_back(*number);
                 else
@@ -235,14 +246,15 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
     };
     for (;;) {
         std::string_view plain;
-        if (tokens.plain_number(plain)) {
-            take(plain);
+        std::optional<double> read;
+        if (tokens.plain_number(plain, read)) {
+            take(plain, read);
             continue;
         }
         auto value = tokens.peek();
         if (!value) return std::unexpected(std::move(value.error()));
         if (!*value || (may_be_control(**value) && (*value)->control())) break;
-        take((*value)->text);
+        take((*value)->text, std::nullopt);
         tokens.pop();
     }
     if (j != 0) return tokens.fault(parse_error("pdCIF: incomplete loop row"));

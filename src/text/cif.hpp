@@ -85,6 +85,13 @@ Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags n
 // dropped: 12.345(6) is 12.345, 1.5(2)e3 is 1500.
 Result<double> cif_number(std::string_view text);
 
+// The quick form cif_number() reads first: a short decimal (see
+// scan_short_decimal), perhaps followed by an uncertainty of ASCII digits in
+// parentheses, read from the start of [p, end). Returns where it stops, or
+// nullptr when the text there does not begin so; the form holds for a token
+// that ends at the returned position.
+const char* scan_cif_short_number(const char* p, const char* end, double& value) noexcept;
+
 // The first of the named loop columns that exists and holds values (names
 // lowercase, in order of preference).
 CifColumn* cif_column(CifBlock& block, std::initializer_list<std::string_view> names);

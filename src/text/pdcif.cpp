@@ -78,15 +78,21 @@ Result<std::optional<std::vector<double>>> range_axis(const CifBlock& block, con
 
 }  // namespace
 
+const char* scan_cif_short_number(const char* p, const char* end, double& value) noexcept {
+    const char* stop = scan_short_decimal(p, end, value);
+    if (stop == nullptr || stop == end || *stop != '(') return stop;
+    const char* digit = stop + 1;
+    while (digit != end && *digit >= '0' && *digit <= '9') ++digit;
+    if (digit == stop + 1 || digit == end || *digit != ')') return stop;
+    return digit + 1;
+}
+
 Result<double> cif_number(std::string_view text) {
     // Profiles are columns of short decimals, a few with an uncertainty:
     // "1246" and "1246(35)" read here in one pass; anything else by the rules.
     const char* end = text.data() + text.size();
     double quick;
-    if (const char* stop = scan_short_decimal(text.data(), end, quick); stop != nullptr) {
-        if (stop == end) return quick;
-        if (*stop == '(' && end - stop > 2 && end[-1] == ')' && is_ascii_digits({stop + 1, end - 1})) return quick;
-    }
+    if (const char* stop = scan_cif_short_number(text.data(), end, quick); stop != nullptr && stop == end) return quick;
     const std::size_t open = text.find('(');
     if (open == std::string_view::npos) return number(text);
     const std::string_view rest = text.substr(open + 1);

@@ -92,6 +92,12 @@ TEST(Cif, BlocksAndTheirFaults) {
           [](const std::string& cif) { return described(blocks_of(cif)); });
 }
 
+std::string joined(const std::vector<double>& values) {
+    std::string out;
+    for (double v : values) out += (out.empty() ? "" : " ") + shortest(v);
+    return out;
+}
+
 TEST(Cif, NumbersDropTheUncertainty) {
     const std::string malformed = "pdCIF: malformed numeric uncertainty";
     check({{"12.345(6)", "12.345"}, {"1.5(2)e3", "1500"}, {"7", "7"}, {"2.5D1", "25"},
@@ -100,12 +106,21 @@ TEST(Cif, NumbersDropTheUncertainty) {
            {".", "Invalid numeric value \".\""}, {"x(1)y", "Invalid numeric value \"xy\""},
            {"1(2)(3)", "Invalid numeric value \"1(3)\""}, {"1(2)e999", "Non-finite numeric value \"1e999\""}},
           [](const std::string& t) { auto v = cif_number(t); return v ? shortest(*v) : fault(error_text(v)); });
-}
-
-std::string joined(const std::vector<double>& values) {
-    std::string out;
-    for (double v : values) out += (out.empty() ? "" : " ") + shortest(v);
-    return out;
+    // Loop values of a profile column are read as they are split: to the
+    // same numbers and faults, whatever follows them.
+    for (std::string t : {"12.345(6)", "1.5(2)e3", "7", "2.5D1", "1(2", "1()", "1(2.5)", "x(1)y", "1(2)(3)",
+                          "1230(35)x", "-5.0001", "+.5", "1e5", "1e", "5.", "9007199254740993", "1(2)e999"}) {
+        for (std::string after : {"", "\n", " #c\n", "\t2 3"}) {
+            const std::string text = "data_t\nloop_ _pd_meas_counts_total\n1 " + t + after;
+            auto blocks = blocks_of(text, pdcif_numeric_tags);
+            ASSERT_TRUE(blocks) << text;
+            auto numbers = cif_numbers(blocks->front().loop_columns.at("_pd_meas_counts_total"));
+            auto alone = cif_number(t);
+            const std::string rest = after.ends_with("3") ? " 2 3" : "";
+            const std::string want = alone ? "1 " + shortest(*alone) + rest : error_text(alone);
+            EXPECT_EQ(numbers ? joined(*numbers) : error_text(numbers), want) << text;
+        }
+    }
 }
 
 // The 2theta axis of a block with the given tags for `count` points: its
