@@ -340,6 +340,17 @@ void pattern_dealloc(PyObject* self) {
 PyObject* float_list(std::span<const double> values, bool repeats) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
     if (list == nullptr) return nullptr;
+    if (!repeats) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            PyObject* item = PyFloat_FromDouble(values[i]);
+            if (item == nullptr) {
+                Py_DECREF(list);
+                return nullptr;
+            }
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+        }
+        return list;
+    }
     constexpr int table_bits = 10;
     std::array<PyObject*, std::size_t{1} << table_bits> made{};
     std::array<std::uint64_t, std::size_t{1} << table_bits> made_bits{};
@@ -347,7 +358,7 @@ PyObject* float_list(std::span<const double> values, bool repeats) {
         const auto bits = std::bit_cast<std::uint64_t>(values[i]);
         const std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> (64 - table_bits);
         PyObject* item = made[slot];
-        if (repeats && item != nullptr && made_bits[slot] == bits) {
+        if (item != nullptr && made_bits[slot] == bits) {
             Py_INCREF(item);
         } else {
             item = PyFloat_FromDouble(values[i]);
