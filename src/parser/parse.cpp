@@ -78,7 +78,10 @@ LineMarkers line_markers(std::string_view prefix) {
     Lines lines(prefix);
     std::string_view line;
     while (lines.next(line)) {
-        const std::string_view t = text::trim_start(line);
+        // Nearly every line begins with a printable ASCII character and
+        // needs no trimming; the rest go through the Unicode rules.
+        const bool printable = !line.empty() && line.front() > ' ' && line.front() < 0x7F;
+        const std::string_view t = printable ? line : text::trim_start(line);
         if (t.empty()) continue;
         switch (t.front()) {
         case '*': found.ras |= t.starts_with("*RAS_DATA_START") || t.starts_with("*RAS_HEADER_START"); break;

@@ -1,6 +1,8 @@
 #include "text/rules.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <system_error>
@@ -48,6 +50,24 @@ double out_of_range_value(const char* p, const char* end) noexcept {
 }
 
 }  // namespace
+
+std::size_t count_byte(std::string_view text, char byte) noexcept {
+    using Block = unsigned char __attribute__((vector_size(16)));
+    std::size_t total = 0, i = 0;
+    // Per-lane tallies hold at most 255 before they are added up.
+    while (text.size() - i >= sizeof(Block)) {
+        Block tallies{};
+        const std::size_t blocks = std::min<std::size_t>((text.size() - i) / sizeof(Block), 255);
+        for (std::size_t b = 0; b < blocks; ++b, i += sizeof(Block)) {
+            Block block;
+            std::memcpy(&block, text.data() + i, sizeof block);
+            tallies -= reinterpret_cast<Block>(block == static_cast<unsigned char>(byte));
+        }
+        for (std::size_t lane = 0; lane < sizeof(Block); ++lane) total += tallies[lane];
+    }
+    for (; i < text.size(); ++i) total += text[i] == byte;
+    return total;
+}
 
 std::optional<double> decimal(std::string_view s) noexcept {
     const char* p = s.data();

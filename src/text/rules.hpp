@@ -42,6 +42,10 @@ private:
     std::string_view rest_;
 };
 
+// How many times the byte occurs in the text (line feeds, to judge how many
+// rows a text holds), counted 16 bytes at a time.
+std::size_t count_byte(std::string_view text, char byte) noexcept;
+
 // How many lines of the text pass the test.
 template <class Test>
 std::uint64_t count_lines(std::string_view text, Test&& test) {

@@ -67,7 +67,7 @@ std::size_t expected_rows(std::string_view text) {
     constexpr std::size_t sample = 64 * 1024;
     const std::size_t most = text.size() / 4 + 1;
     std::string_view head = text.substr(0, sample);
-    auto lines = static_cast<std::size_t>(std::count(head.begin(), head.end(), '\n')) + 1;
+    const std::size_t lines = count_byte(head, '\n') + 1;
     if (head.size() == text.size()) return std::min(lines, most);
     const double scaled = static_cast<double>(lines) * 1.05 * static_cast<double>(text.size()) / sample;
     return std::min(static_cast<std::size_t>(scaled) + 64, most);

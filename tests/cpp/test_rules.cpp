@@ -65,6 +65,19 @@ TEST(Numbers, ShortDecimalsWhereverTheyStand) {
     }
 }
 
+// Tallies are kept per 16-byte lane and added up every 255 blocks: lengths
+// around both, and a text of nothing but the byte.
+TEST(Rows, CountByteMatchesACount) {
+    std::mt19937_64 random(3);
+    for (std::size_t size : {0, 1, 15, 16, 17, 31, 33, 4079, 4080, 4081, 4096, 20000}) {
+        std::string text(size, '\n');
+        EXPECT_EQ(count_byte(text, '\n'), size);
+        for (char& c : text) c = "a\n\xE2 "[random() % 4];
+        EXPECT_EQ(count_byte(text, '\n'), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+        EXPECT_EQ(count_byte(text, '\xE2'), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\xE2')));
+    }
+}
+
 // How fields split is shown by the readers' own tests (commas, runs of
 // separators, Unicode spaces); what is left here are lines and rows.
 TEST(Rows, LinesAndTheFirstTwoFields) {
