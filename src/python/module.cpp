@@ -353,7 +353,8 @@ PyObject* float_list(std::span<const double> values, bool repeats) {
     }
     constexpr int table_bits = 10;
     std::array<PyObject*, std::size_t{1} << table_bits> made{};
-    std::array<std::uint64_t, std::size_t{1} << table_bits> made_bits{};
+    // Read only where `made` holds an object, so never before it is written.
+    std::array<std::uint64_t, std::size_t{1} << table_bits> made_bits;
     for (std::size_t i = 0; i < values.size(); ++i) {
         const auto bits = std::bit_cast<std::uint64_t>(values[i]);
         const std::size_t slot = (bits * 0x9E3779B97F4A7C15ull) >> (64 - table_bits);
