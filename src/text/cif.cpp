@@ -226,17 +226,19 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
             if (target.column && target.convert) target.column->numbers.reserve(target.column->numbers.size() + more);
     };
     std::size_t j = 0;
-    auto take = [&](std::string_view text, const std::optional<double>& read) {
+    auto take = [&](std::string_view text, const std::optional<double>& read) __attribute__((always_inline)) {
         if (CifColumn* column = columns[j].column) {
             ++column->size;
             if (!columns[j].convert) {
                 column->texts.push_back(text);
             } else if (!column->fault) {
-                auto number = read ? Result<double>(*read) : cif_number(text);
-                if (number)
+                if (read) {
+                    column->numbers.push_back(*read);
+                } else if (auto number = cif_number(text)) {
                     column->numbers.push_back(*number);
-                else
+                } else {
                     column->fault = std::move(number.error());
+                }
             }
         }
         if (++j == columns.size()) {
