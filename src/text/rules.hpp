@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -161,6 +162,38 @@ private:
 using Fields = Splitter<true>;
 // Words: separated by white space only.
 using Words = Splitter<false>;
+
+// Nearly every data row is written by a program: ASCII blanks, then two
+// short decimals separated by blanks (or commas, with `Commas`), then perhaps
+// more columns. Such a row is read straight from the bytes, in one pass, and
+// `p` moves past its line feed; the rest of the line is not looked at. Any
+// other line (text, other white space, long or special numbers, a single
+// field) gives false and is left to the reader's line rules, which read such
+// a row the same way.
+template <bool Commas>
+constexpr bool row_separator(char c) noexcept {
+    return c == ' ' || c == '\t' || (Commas && c == ',');
+}
+
+template <bool Commas>
+[[gnu::always_inline]] inline bool quick_row(const char*& p, const char* end, double& a, double& b) noexcept {
+    constexpr auto separator = row_separator<Commas>;
+    const char* q = p;
+    while (q != end && (*q == ' ' || *q == '\t')) ++q;
+    q = scan_short_decimal(q, end, a);
+    if (q == nullptr || q == end || !separator(*q)) return false;
+    while (++q != end && separator(*q)) {
+    }
+    q = scan_short_decimal(q, end, b);
+    if (q == nullptr) return false;
+    if (q != end && *q != '\n') {
+        if (!separator(*q) && *q != '\r') return false;
+        q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+        if (q == nullptr) q = end;
+    }
+    p = q == end ? end : q + 1;
+    return true;
+}
 
 std::vector<std::string_view> fields(std::string_view line);
 std::vector<std::string_view> words(std::string_view line);

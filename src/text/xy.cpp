@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace difrax::text {
 namespace {
@@ -32,32 +31,6 @@ std::string_view working_line(std::string_view line) {
 
 bool is_comment(char first) {
     return first == ';' || first == '!' || first == '#' || first == '\'' || first == '/';
-}
-
-constexpr bool blank_or_comma(char c) { return c == ' ' || c == '\t' || c == ','; }
-
-// Nearly every data row is written by a program: ASCII blanks, then two short
-// decimals separated by blanks or commas, then perhaps more columns. Such a
-// row is read straight from the bytes, in one pass; `p` moves past its line
-// feed. Anything else (text lines, other white space, long or special
-// numbers, a single field) returns false and the line is read by the rules
-// that follow.
-bool quick_row(const char*& p, const char* end, double& a, double& b) {
-    const char* q = p;
-    while (q != end && (*q == ' ' || *q == '\t')) ++q;
-    q = scan_short_decimal(q, end, a);
-    if (q == nullptr || q == end || !blank_or_comma(*q)) return false;
-    while (++q != end && blank_or_comma(*q)) {
-    }
-    q = scan_short_decimal(q, end, b);
-    if (q == nullptr) return false;
-    if (q != end && *q != '\n') {
-        if (!blank_or_comma(*q) && *q != '\r') return false;
-        q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
-        if (q == nullptr) q = end;
-    }
-    p = q == end ? end : q + 1;
-    return true;
 }
 
 // Room for the rows, judged from the lines of the first 64 KiB: row widths
@@ -91,7 +64,7 @@ Result<Points> parse_xy(std::span<const std::byte> data) {
     const char* const end = p + text.size();
     while (p != end) {
         double a, b;
-        if (!any_nul && quick_row(p, end, a, b)) {
+        if (!any_nul && quick_row<true>(p, end, a, b)) {
             x.push_back(a);
             y.push_back(b);
             continue;

@@ -106,12 +106,22 @@ Result<void> check_scan_axis(const Archive& archive, const std::string& conditio
 // words, anything after them is left unread.
 Result<Points> profile_points(std::string_view profile) {
     Points points;
-    const auto lines = static_cast<std::size_t>(std::ranges::count(profile, '\n')) + 1;
+    const std::size_t lines = text::count_byte(profile, '\n') + 1;
     points.x.reserve(lines);
     points.y.reserve(lines);
-    text::Lines split(profile);
-    std::string_view line;
-    while (split.next(line)) {
+    const char* p = profile.data();
+    const char* const end = p + profile.size();
+    while (p != end) {
+        double angle, intensity;
+        if (text::quick_row<false>(p, end, angle, intensity)) {
+            points.x.push_back(angle);
+            points.y.push_back(intensity);
+            continue;
+        }
+        text::Lines split(std::string_view(p, static_cast<std::size_t>(end - p)));
+        std::string_view line;
+        split.next(line);
+        p = end - split.rest().size();
         text::Words words(line);
         std::string_view word;
         if (!words.next(word)) continue;

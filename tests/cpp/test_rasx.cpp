@@ -82,6 +82,9 @@ TEST(Rasx, TwoThetaScansAndTheirProfiles) {
            {std::string("\xFF\xFE" "1", 3), "Parse error: truncated UTF-16 text"},
            {"10 1\n11\n", "Parse error: RASX missing intensity"}, {"10 nan", "Parse error: non-finite numeric value"},
            {"10 1,5", "Parse error: invalid numeric value \"1,5\""},
+           // Rows read straight from the bytes end where the words do.
+           {"10 1\r5 6\n7  8 x", "10:1 7:8"}, {"10,1 2", "Parse error: invalid numeric value \"10,1\""},
+           {"7 8\n10 1x", "Parse error: invalid numeric value \"1x\""},
            {"2theta intensity\n10 1", "Parse error: invalid numeric value \"2theta\""}},
           [](const std::string& profile) { return read(single(profile)); });
     // Through the entry point, detected by its members.
