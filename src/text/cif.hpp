@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "difrax/difrax.hpp"
+#include "text/rules.hpp"
 
 namespace difrax::text {
 
@@ -90,7 +91,14 @@ Result<double> cif_number(std::string_view text);
 // parentheses, read from the start of [p, end). Returns where it stops, or
 // nullptr when the text there does not begin so; the form holds for a token
 // that ends at the returned position.
-const char* scan_cif_short_number(const char* p, const char* end, double& value) noexcept;
+inline const char* scan_cif_short_number(const char* p, const char* end, double& value) noexcept {
+    const char* stop = scan_short_decimal(p, end, value);
+    if (stop == nullptr || stop == end || *stop != '(') return stop;
+    const char* digit = stop + 1;
+    while (digit != end && *digit >= '0' && *digit <= '9') ++digit;
+    if (digit == stop + 1 || digit == end || *digit != ')') return stop;
+    return digit + 1;
+}
 
 // The first of the named loop columns that exists and holds values (names
 // lowercase, in order of preference).

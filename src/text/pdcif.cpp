@@ -78,15 +78,6 @@ Result<std::optional<std::vector<double>>> range_axis(const CifBlock& block, con
 
 }  // namespace
 
-const char* scan_cif_short_number(const char* p, const char* end, double& value) noexcept {
-    const char* stop = scan_short_decimal(p, end, value);
-    if (stop == nullptr || stop == end || *stop != '(') return stop;
-    const char* digit = stop + 1;
-    while (digit != end && *digit >= '0' && *digit <= '9') ++digit;
-    if (digit == stop + 1 || digit == end || *digit != ')') return stop;
-    return digit + 1;
-}
-
 Result<double> cif_number(std::string_view text) {
     // Profiles are columns of short decimals, a few with an uncertainty:
     // "1246" and "1246(35)" read here in one pass; anything else by the rules.
