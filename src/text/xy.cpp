@@ -2,7 +2,6 @@
 // point; titles, headings, comments and other text lines are skipped wherever
 // they stand.
 #include "error/fail.hpp"
-#include "parser/decode.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -48,10 +47,7 @@ std::size_t expected_rows(std::string_view text) {
 
 }  // namespace
 
-Result<Points> parse_xy(std::span<const std::byte> data) {
-    auto decoded = decode(data);
-    if (!decoded) return std::unexpected(std::move(decoded.error()));
-    const std::string_view text = decoded->view();
+Result<Points> parse_xy(std::string_view text) {
 
     std::vector<double> x, y;
     const std::size_t rows = expected_rows(text);
