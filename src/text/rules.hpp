@@ -166,18 +166,13 @@ using Words = Splitter<false>;
 // Nearly every data row is written by a program: ASCII blanks, then two
 // short decimals separated by blanks (or commas, with `Commas`), then perhaps
 // more columns. Such a row is read straight from the bytes, in one pass, and
-// `p` moves past its line feed; the rest of the line is not looked at. Any
-// other line (text, other white space, long or special numbers, a single
-// field) gives false and is left to the reader's line rules, which read such
-// a row the same way.
-template <bool Commas>
-constexpr bool row_separator(char c) noexcept {
-    return c == ' ' || c == '\t' || (Commas && c == ',');
-}
-
-template <bool Commas>
+// `p` moves past its line feed; the rest of the line is not read, only
+// searched for a NUL with `RefuseNul`. Any other line (text, other white
+// space, long or special numbers, a single field, a NUL) gives false and is
+// left to the reader's line rules, which read such a row the same way.
+template <bool Commas, bool RefuseNul = false>
 [[gnu::always_inline]] inline bool quick_row(const char*& p, const char* end, double& a, double& b) noexcept {
-    constexpr auto separator = row_separator<Commas>;
+    constexpr auto separator = [](char c) { return c == ' ' || c == '\t' || (Commas && c == ','); };
     const char* q = p;
     while (q != end && (*q == ' ' || *q == '\t')) ++q;
     q = scan_short_decimal(q, end, a);
@@ -188,8 +183,10 @@ template <bool Commas>
     if (q == nullptr) return false;
     if (q != end && *q != '\n') {
         if (!separator(*q) && *q != '\r') return false;
-        q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
-        if (q == nullptr) q = end;
+        const char* line_end = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+        if (line_end == nullptr) line_end = end;
+        if (RefuseNul && std::memchr(q, '\0', static_cast<std::size_t>(line_end - q)) != nullptr) return false;
+        q = line_end;
     }
     p = q == end ? end : q + 1;
     return true;

@@ -48,19 +48,19 @@ std::size_t expected_rows(std::string_view text) {
 }  // namespace
 
 Result<Points> parse_xy(std::string_view text) {
-
     std::vector<double> x, y;
     const std::size_t rows = expected_rows(text);
     x.reserve(rows);
     y.reserve(rows);
 
-    // Most texts hold no NUL at all: then no line needs looking at for one.
-    const bool any_nul = text.find('\0') != std::string_view::npos;
+    // A NUL anywhere in a line marks binary data: rows read straight from
+    // the bytes hold none in what they read, and their unread rest is
+    // searched for one.
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p != end) {
         double a, b;
-        if (!any_nul && quick_row<true>(p, end, a, b)) {
+        if (quick_row<true, true>(p, end, a, b)) {
             x.push_back(a);
             y.push_back(b);
             continue;
@@ -70,7 +70,7 @@ Result<Points> parse_xy(std::string_view text) {
         lines.next(line);
         p = end - lines.rest().size();
         std::string_view work = working_line(line);
-        if (any_nul && work.find('\0') != std::string_view::npos)
+        if (work.find('\0') != std::string_view::npos)
             return parse_error("Binary data supplied to an ASCII pattern reader");
         if (work.empty() || is_comment(work.front())) continue;
         Fields split(work);

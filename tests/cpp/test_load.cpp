@@ -31,6 +31,7 @@ TEST(Create, FirstFailedRuleDecides) {
 
 TEST(Load, XyRowsAndOrientation) {
     const std::string nonfinite = "Parse error: ASCII pattern contains a non-finite value";
+    const std::string binary = "Parse error: Binary data supplied to an ASCII pattern reader";
     testing::check(
         {{"Sample title\n2theta intensity\n# 1 2\n// 3 4\n'5 6\n!7 8\n;9 10\n10.0 100\n\nnote in between\n"
           "10.5,120 5.3\n\xEF\xBB\xBF\t11 130\n11.5\n12 1.0D2\n12.5;7\n13 140\r\n",
@@ -40,8 +41,11 @@ TEST(Load, XyRowsAndOrientation) {
          {"30 3\n20 1e400\n", nonfinite}, {"10 1\n11 nan\n", nonfinite}, {"10 1\n11 -INF\n", nonfinite},
          {"# only\n; comments\n", "Parse error: ASCII: no complete x/y pattern found"},
          // Past the 64 KiB detection window a NUL reaches the reader itself.
-         {"10 1\n" + std::string(70000, ' ') + "\n11 2\0\n"s,
-          "Parse error: Binary data supplied to an ASCII pattern reader"}},
+         {"10 1\n" + std::string(70000, ' ') + "\n11 2\0\n"s, binary},
+         // in the columns after the first two, or on a line that is not a row.
+         {"10 1\n" + std::string(70000, ' ') + "\n11 2 7\0\n"s, binary},
+         {"10 1\n" + std::string(70000, ' ') + "\n11 2\r\0\n"s, binary},
+         {"10 1\n" + std::string(70000, ' ') + "\n# note\0\n11 2\n"s, binary}},
         [](const std::string& text) { return outcome(testing::load(text)); });
 }
 
