@@ -1,9 +1,9 @@
 #include "parser/parse.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "bruker/raw.hpp"
