@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "error/fail.hpp"
+#include "load/points.hpp"
 #include "parser/decode.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -377,8 +378,8 @@ Result<Points> decode(Bytes data, const Range& range) {
         return bits;
     };
     Points points;
-    points.x.reserve(range.points);
-    points.y.reserve(range.points);
+    reserve_values(points.x, range.points);
+    reserve_values(points.y, range.points);
     std::uint64_t i = 0;
     for (std::uint64_t record = range.data_start; record < range.data_end; record += range.record_size, ++i) {
         const double y = std::bit_cast<float>(load.template operator()<std::uint32_t>(record));

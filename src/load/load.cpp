@@ -15,6 +15,7 @@
 
 #include "difrax/difrax.hpp"
 #include "error/fail.hpp"
+#include "load/points.hpp"
 #include "parser/parse.hpp"
 
 namespace difrax {
@@ -113,6 +114,23 @@ Result<FileBytes> read_file(std::string_view path) {
     ::close(fd);
     return file;
 }
+
+}  // namespace
+
+void reserve_values(std::vector<double>& values, std::size_t n) {
+    values.reserve(n);
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    const std::size_t bytes = values.capacity() * sizeof(double);
+    if (bytes < 2 * huge) return;
+    // Only whole huge pages inside the room can be backed so.
+    const auto start = reinterpret_cast<std::uintptr_t>(values.data());
+    const std::uintptr_t first = (start + huge - 1) & ~(huge - 1), last = (start + bytes) & ~(huge - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+namespace {
 
 // A strictly decreasing axis is turned round with its intensities.
 void orient(std::vector<double>& x, std::vector<double>& y) {

@@ -85,8 +85,8 @@ Result<Points> parse_chi(std::string_view text) {
     // more than the text can hold, whatever the header declares.
     std::size_t room = std::min<std::uint64_t>(*count, lines.rest().size() / 4 + 1);
     std::vector<double> x, y;
-    x.reserve(room);
-    y.reserve(room);
+    reserve_values(x, room);
+    reserve_values(y, room);
     std::string_view line;
     while (lines.next(line)) {
         if (trim(line).empty()) continue;

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "error/fail.hpp"
+#include "load/points.hpp"
 #include "text/rules.hpp"
 
 namespace difrax::text {
@@ -223,7 +224,7 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
         const std::size_t width = std::max<std::size_t>(1, (tokens.done() - loop_start) / sample_rows);
         const std::size_t more = (tokens.total() - tokens.done()) / width + 16;
         for (const Target& target : columns)
-            if (target.column && target.convert) target.column->numbers.reserve(target.column->numbers.size() + more);
+            if (target.column && target.convert) reserve_values(target.column->numbers, target.column->numbers.size() + more);
     };
     std::size_t j = 0;
     auto take = [&](std::string_view text, const std::optional<double>& read) __attribute__((always_inline)) {

@@ -207,8 +207,8 @@ Result<Points> channel_pattern(const BankHeader& header, const std::vector<doubl
     const double start = header.start / 100.0;
     const double step = header.step / 100.0;
     std::vector<double> x, y;
-    x.reserve(n);
-    y.reserve(n);
+    reserve_values(x, n);
+    reserve_values(y, n);
     for (std::size_t i = 0; i < n; ++i) {
         // Product and sum rounded one by one, so that every build and
         // platform gives the same angles.
@@ -226,7 +226,7 @@ Result<Points> read_channels(const BankHeader& header, std::string_view body) {
     // A value takes at least 2 bytes of text (a digit and a separator):
     // never reserve more than the bank can hold, whatever it declares.
     std::vector<double> values;
-    values.reserve(std::min<std::uint64_t>(header.channels, body.size() / (2 * stride) + 1) * stride);
+    reserve_values(values, std::min<std::uint64_t>(header.channels, body.size() / (2 * stride) + 1) * stride);
     Lines lines(body);
     std::string_view line;
     while (next_bank_line(lines, line)) {
@@ -241,8 +241,8 @@ Result<Points> read_fxye(const BankHeader& header, std::string_view body) {
     // The shortest record ("1 2 3" and its LF) takes 6 bytes.
     const std::size_t room = std::min<std::uint64_t>(header.channels, body.size() / 6 + 1);
     std::vector<double> x, y;
-    x.reserve(room);
-    y.reserve(room);
+    reserve_values(x, room);
+    reserve_values(y, room);
     Lines lines(body);
     std::string_view line;
     while (next_bank_line(lines, line)) {

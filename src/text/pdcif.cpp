@@ -117,7 +117,7 @@ CifColumn* cif_column(CifBlock& block, std::initializer_list<std::string_view> n
 
 Result<std::vector<double>> cif_numbers(CifColumn& column) {
     if (column.fault) return std::unexpected(*column.fault);
-    column.numbers.reserve(column.size);
+    reserve_values(column.numbers, column.size);
     for (std::size_t i = column.numbers.size(); i < column.texts.size(); ++i) {
         auto v = cif_number(column.texts[i]);
         if (!v) return std::unexpected(std::move(v.error()));

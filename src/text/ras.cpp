@@ -83,8 +83,8 @@ Result<Points> parse_ras(std::string_view text, std::uint64_t index) {
                 // never reserve more than the text can hold.
                 if (declared) {
                     std::size_t room = std::min<std::uint64_t>(*declared, lines.rest().size() / 4 + 1);
-                    x.reserve(room);
-                    y.reserve(room);
+                    reserve_values(x, room);
+                    reserve_values(y, room);
                 }
             }
         } else if (line == "*RAS_HEADER_START") {

@@ -58,7 +58,7 @@ Result<std::vector<double>> counts_axis(const Header& header, std::size_t points
     if (!step) return std::unexpected(std::move(step.error()));
     if (*step == 0.0) return parse_error("UXD: _STEPSIZE must be nonzero");
     std::vector<double> x;
-    x.reserve(points);
+    reserve_values(x, points);
     for (std::size_t i = 0; i < points; ++i) {
         // Product and sum rounded one by one, so that every build and
         // platform gives the same angles.

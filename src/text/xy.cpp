@@ -50,8 +50,8 @@ std::size_t expected_rows(std::string_view text) {
 Result<Points> parse_xy(std::string_view text) {
     std::vector<double> x, y;
     const std::size_t rows = expected_rows(text);
-    x.reserve(rows);
-    y.reserve(rows);
+    reserve_values(x, rows);
+    reserve_values(y, rows);
 
     // A NUL anywhere in a line marks binary data: rows read straight from
     // the bytes hold none in what they read, and their unread rest is

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "error/fail.hpp"
+#include "load/points.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
 #include "xml/archive.hpp"
@@ -165,8 +166,8 @@ Result<void> read_record(std::string_view record, Columns at, std::vector<double
 // One point per Datum of the route, in document order.
 Result<Points> records(const Element& route, const Gathered& data, Columns at) {
     Points points;
-    points.x.reserve(route.gathered_last - route.gathered_first);
-    points.y.reserve(route.gathered_last - route.gathered_first);
+    reserve_values(points.x, route.gathered_last - route.gathered_first);
+    reserve_values(points.y, route.gathered_last - route.gathered_first);
     for (std::size_t i = route.gathered_first; i < route.gathered_last; ++i) {
         auto read = read_record(data.text(i), at, points.x, points.y);
         if (!read) return std::unexpected(std::move(read.error()));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "error/fail.hpp"
+#include "load/points.hpp"
 #include "parser/decode.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -107,8 +108,8 @@ Result<void> check_scan_axis(const Archive& archive, const std::string& conditio
 Result<Points> profile_points(std::string_view profile) {
     Points points;
     const std::size_t lines = text::count_byte(profile, '\n') + 1;
-    points.x.reserve(lines);
-    points.y.reserve(lines);
+    reserve_values(points.x, lines);
+    reserve_values(points.y, lines);
     const char* p = profile.data();
     const char* const end = p + profile.size();
     while (p != end) {

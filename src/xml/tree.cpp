@@ -16,6 +16,7 @@
 #include <type_traits>
 
 #include "error/fail.hpp"
+#include "load/points.hpp"
 #include "parser/decode.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -304,7 +305,7 @@ Result<std::vector<double>> numbers(std::string_view text) {
     // number(), which also names it when it fails.
     constexpr auto separator = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     std::vector<double> out;
-    out.reserve(text.size() / 4 + 1);
+    reserve_values(out, text.size() / 4 + 1);
     const char* p = text.data();
     const char* const end = p + text.size();
     for (;;) {
