@@ -19,6 +19,25 @@
 #include "parser/parse.hpp"
 
 namespace difrax {
+
+void advise_huge_pages(void* data, std::size_t bytes) noexcept {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (bytes < 2 * huge) return;
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + huge - 1) & ~(huge - 1), last = (start + bytes) & ~(huge - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
+void reserve_values(std::vector<double>& values, std::size_t n) {
+    values.reserve(n);
+    advise_huge_pages(values.data(), values.capacity() * sizeof(double));
+}
+
 namespace {
 
 std::unexpected<Error> os_error(int code) {
@@ -36,7 +55,7 @@ public:
         if (capacity >= huge_threshold) {
             void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
             if (p != MAP_FAILED) {
-                ::madvise(p, capacity, MADV_HUGEPAGE);
+                advise_huge_pages(p, capacity);
                 data_ = static_cast<std::byte*>(p);
                 mapped_ = true;
                 return;
@@ -114,23 +133,6 @@ Result<FileBytes> read_file(std::string_view path) {
     ::close(fd);
     return file;
 }
-
-}  // namespace
-
-void reserve_values(std::vector<double>& values, std::size_t n) {
-    values.reserve(n);
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
-    const std::size_t bytes = values.capacity() * sizeof(double);
-    if (bytes < 2 * huge) return;
-    // Only whole huge pages inside the room can be backed so.
-    const auto start = reinterpret_cast<std::uintptr_t>(values.data());
-    const std::uintptr_t first = (start + huge - 1) & ~(huge - 1), last = (start + bytes) & ~(huge - 1);
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
-
-namespace {
 
 // A strictly decreasing axis is turned round with its intensities.
 void orient(std::vector<double>& x, std::vector<double>& y) {

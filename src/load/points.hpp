@@ -14,9 +14,13 @@ struct Points {
     std::vector<double> y;
 };
 
-// Room for `n` values. Large rooms are asked to be backed by huge pages where
-// the system offers them (as large file buffers are): 10^6 points then fill a
-// handful of pages instead of faulting in thousands.
+// Asks for the whole 2 MiB pages inside a room of 4 MiB or more to be backed
+// by huge pages where the system offers them (as large file buffers are): an
+// array of 10^6 values then fills a handful of pages instead of faulting in
+// thousands. Only a hint: nothing changes where the system declines.
+void advise_huge_pages(void* data, std::size_t bytes) noexcept;
+
+// Room for `n` values, advised as above.
 void reserve_values(std::vector<double>& values, std::size_t n);
 
 }  // namespace difrax

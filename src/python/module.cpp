@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "difrax/difrax.hpp"
+#include "load/points.hpp"
 
 namespace {
 
@@ -340,6 +341,7 @@ void pattern_dealloc(PyObject* self) {
 PyObject* float_list(std::span<const double> values, bool repeats) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
     if (list == nullptr) return nullptr;
+    difrax::advise_huge_pages(reinterpret_cast<PyListObject*>(list)->ob_item, values.size() * sizeof(PyObject*));
     if (!repeats) {
         for (std::size_t i = 0; i < values.size(); ++i) {
             PyObject* item = PyFloat_FromDouble(values[i]);
