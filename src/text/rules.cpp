@@ -118,21 +118,21 @@ Result<double> number(std::string_view token) {
     return *value;
 }
 
-std::vector<std::string_view> fields(std::string_view line) {
+namespace {
+
+template <class Split>
+std::vector<std::string_view> all_pieces(std::string_view line) {
     std::vector<std::string_view> out;
-    Fields split(line);
-    std::string_view f;
-    while (split.next(f)) out.push_back(f);
+    Split split(line);
+    std::string_view piece;
+    while (split.next(piece)) out.push_back(piece);
     return out;
 }
 
-std::vector<std::string_view> words(std::string_view line) {
-    std::vector<std::string_view> out;
-    Words split(line);
-    std::string_view w;
-    while (split.next(w)) out.push_back(w);
-    return out;
-}
+}  // namespace
+
+std::vector<std::string_view> fields(std::string_view line) { return all_pieces<Fields>(line); }
+std::vector<std::string_view> words(std::string_view line) { return all_pieces<Words>(line); }
 
 Result<std::pair<double, double>> xy_row(std::string_view line, std::string_view tag) {
     Fields split(line);
