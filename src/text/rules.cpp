@@ -69,6 +69,16 @@ std::size_t count_byte(std::string_view text, char byte) noexcept {
     return total;
 }
 
+std::size_t expected_rows(std::string_view text) noexcept {
+    constexpr std::size_t sample = 64 * 1024;
+    const std::size_t most = text.size() / 4 + 1;
+    std::string_view head = text.substr(0, sample);
+    const std::size_t lines = count_byte(head, '\n') + 1;
+    if (head.size() == text.size()) return std::min(lines, most);
+    const double scaled = static_cast<double>(lines) * 1.05 * static_cast<double>(text.size()) / sample;
+    return std::min(static_cast<std::size_t>(scaled) + 64, most);
+}
+
 std::optional<double> decimal(std::string_view s) noexcept {
     const char* p = s.data();
     const char* end = p + s.size();

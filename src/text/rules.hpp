@@ -47,6 +47,12 @@ private:
 // rows a text holds), counted 16 bytes at a time.
 std::size_t count_byte(std::string_view text, char byte) noexcept;
 
+// Room for the rows of a column text, judged from the lines of its first
+// 64 KiB: row widths differ between files (12 bytes to over 40) but hardly
+// within one. A row takes at least 4 bytes ("1 2" and its line feed),
+// whatever the sample says.
+std::size_t expected_rows(std::string_view text) noexcept;
+
 // How many lines of the text pass the test.
 template <class Test>
 std::uint64_t count_lines(std::string_view text, Test&& test) {

@@ -6,7 +6,6 @@
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
 
-#include <algorithm>
 #include <cmath>
 
 namespace difrax::text {
@@ -30,19 +29,6 @@ std::string_view working_line(std::string_view line) {
 
 bool is_comment(char first) {
     return first == ';' || first == '!' || first == '#' || first == '\'' || first == '/';
-}
-
-// Room for the rows, judged from the lines of the first 64 KiB: row widths
-// differ between files (12 bytes to over 40) but hardly within one. A row
-// takes at least 4 bytes ("1 2" and its line feed), whatever the sample says.
-std::size_t expected_rows(std::string_view text) {
-    constexpr std::size_t sample = 64 * 1024;
-    const std::size_t most = text.size() / 4 + 1;
-    std::string_view head = text.substr(0, sample);
-    const std::size_t lines = count_byte(head, '\n') + 1;
-    if (head.size() == text.size()) return std::min(lines, most);
-    const double scaled = static_cast<double>(lines) * 1.05 * static_cast<double>(text.size()) / sample;
-    return std::min(static_cast<std::size_t>(scaled) + 64, most);
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ Result<void> check_scan_axis(const Archive& archive, const std::string& conditio
 // words, anything after them is left unread.
 Result<Points> profile_points(std::string_view profile) {
     Points points;
-    const std::size_t lines = text::count_byte(profile, '\n') + 1;
+    const std::size_t lines = text::expected_rows(profile);
     reserve_values(points.x, lines);
     reserve_values(points.y, lines);
     const char* p = profile.data();
