@@ -22,7 +22,8 @@
 namespace difrax::text {
 namespace {
 
-// The selected bank: its BANK line and the text of its records.
+// The selected bank: its BANK line and the text after it, where its records
+// run up to the next BANK line.
 struct Bank {
     std::string_view header;
     std::string_view body;
@@ -41,31 +42,29 @@ bool is_bank_line(std::string_view line) {
     return words.next(first) && first == "BANK";
 }
 
-// Bank `index` in file order; its records run up to the next BANK line.
+// Bank `index` in file order. Its records are read from the text after its
+// BANK line, which is looked at only once: the reader stops at the next BANK
+// line.
 Result<Bank> select_bank(std::string_view text, std::uint64_t index) {
     Lines lines(text);
-    std::optional<Bank> bank;
     std::uint64_t count = 0;
     std::string_view line;
     while (lines.next(line)) {
         if (!is_bank_line(line)) continue;
-        if (bank) {
-            bank->body = bank->body.substr(0, static_cast<std::size_t>(line.data() - bank->body.data()));
-            return *bank;
-        }
-        if (count == index) bank = Bank{line, lines.rest()};
+        if (count == index) return Bank{line, lines.rest()};
         ++count;
     }
-    if (bank) return *bank;
     return parse_error("GSAS: bank index " + std::to_string(index) + " is out of range (" + std::to_string(count) +
                        " banks)");
 }
 
-// The next data record of a bank: blank lines and "!" or "#" comments are
-// skipped. Records are handed out untrimmed, since fixed-width fields count
-// columns from the first character of the line.
+// The next data record of a bank, none at the next BANK line: blank lines
+// and "!" or "#" comments are skipped. Records are handed out untrimmed,
+// since fixed-width fields count columns from the first character of the
+// line.
 bool next_bank_line(Lines& lines, std::string_view& line) {
     while (lines.next(line)) {
+        if (is_bank_line(line)) return false;
         std::string_view t = trim(line);
         if (!t.empty() && t.front() != '!' && t.front() != '#') return true;
     }
