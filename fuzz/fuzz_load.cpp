@@ -10,7 +10,6 @@
 
 #include "difrax/difrax.hpp"
 #include "fuzz_common.hpp"
-#include "parser/decode.hpp"
 #include "text/readers.hpp"
 
 namespace {
@@ -25,9 +24,8 @@ bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
 // nothing else: it is white space that trimming removes.
 void check_xy_paths(std::span<const std::byte> file) {
     using namespace difrax;
-    auto decoded = decode(file);
-    if (!decoded) return;
-    const std::string_view text = decoded->view();
+    const std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+    if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) return;
     const std::string_view mark = "\xC2\xA0";
     std::string marked;
     for (char c : text) {
@@ -35,8 +33,8 @@ void check_xy_paths(std::span<const std::byte> file) {
         marked += c;
     }
     if (!text.ends_with('\n')) marked += mark;
-    auto direct = text::parse_xy(text);
-    auto general = text::parse_xy(marked);
+    auto direct = text::parse_xy(file);
+    auto general = text::parse_xy(fuzz::bytes(reinterpret_cast<const std::uint8_t*>(marked.data()), marked.size()));
     fuzz::require(direct.has_value() == general.has_value());
     if (direct)
         fuzz::require(same_values(direct->x, general->x) && same_values(direct->y, general->y));

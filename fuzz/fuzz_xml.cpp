@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "fuzz_common.hpp"
-#include "parser/decode.hpp"
 #include "xml/readers.hpp"
 #include "xml/tree.hpp"
 
@@ -70,9 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (scan != &*root) fuzz::require(i < gathered->gathered.spans.size() && gathered->gathered.text(i++) == scan->text);
         fuzz::require(i == gathered->gathered.spans.size());
     }
-    auto decoded = decode(file);
-    if (!decoded) return 0;
-    auto points = xml::parse_xrdml(decoded->view(), fuzz::index_from(data[0]));
+    auto points = xml::parse_xrdml(file, fuzz::index_from(data[0]));
     if (points) fuzz::check_points(*points);
     return 0;
 }

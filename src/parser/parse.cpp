@@ -217,10 +217,14 @@ std::string extension(std::string_view filename) {
     return text::ascii_lower(name.substr(dot + 1));
 }
 
-namespace {
+Result<Format> detect(std::span<const std::byte> data, std::string_view filename) {
+    if (is_raw(data)) return Format::BrukerRaw;
+    if (is_zip(data)) return container_format(data);
 
-// Detection of a text input, by its decoded text.
-Result<Format> detect_text(std::string_view whole, std::string_view filename) {
+    // Detection's own decoding; the chosen reader decodes again by itself.
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    const std::string_view whole = decoded->view();
     const std::string_view prefix = detection_prefix(whole);
 
     if (has_xrdml_root(whole)) return Format::Xrdml;
@@ -250,40 +254,27 @@ Result<Format> detect_text(std::string_view whole, std::string_view filename) {
     return Format::Xy;
 }
 
-}  // namespace
-
-Result<Format> detect(std::span<const std::byte> data, std::string_view filename) {
-    if (is_raw(data)) return Format::BrukerRaw;
-    if (is_zip(data)) return container_format(data);
-    auto decoded = decode(data);
-    if (!decoded) return std::unexpected(std::move(decoded.error()));
-    return detect_text(decoded->view(), filename);
+Result<Points> dispatch(Format format, std::span<const std::byte> data, const ReadOptions& options) {
+    const std::uint64_t index = options.index;
+    switch (format) {
+    case Format::BrukerRaw: return bruker::parse_bruker_raw(data, index);
+    case Format::Brml: return xml::parse_brml(data, index);
+    case Format::Rasx: return xml::parse_rasx(data, index);
+    case Format::Xrdml: return xml::parse_xrdml(data, index);
+    case Format::Ras: return text::parse_ras(data, index);
+    case Format::Gsas: return text::parse_gsas(data, index);
+    case Format::Uxd: return text::parse_uxd(data, index);
+    case Format::PdCif: return single(index, [&] { return text::parse_pdcif(data, options.block); });
+    case Format::Chi: return single(index, [&] { return text::parse_chi(data); });
+    case Format::Xy: break;
+    }
+    return single(index, [&] { return text::parse_xy(data); });
 }
 
 Result<Points> parse(std::span<const std::byte> data, std::string_view filename, const ReadOptions& options) {
-    const std::uint64_t index = options.index;
-    if (is_raw(data)) return bruker::parse_bruker_raw(data, index);
-    if (is_zip(data)) {
-        auto format = container_format(data);
-        if (!format) return std::unexpected(std::move(format.error()));
-        return *format == Format::Brml ? xml::parse_brml(data, index) : xml::parse_rasx(data, index);
-    }
-
-    // A text is decoded once: detection and the chosen reader read the same text.
-    auto decoded = decode(data);
-    if (!decoded) return std::unexpected(std::move(decoded.error()));
-    const std::string_view content = decoded->view();
-    auto format = detect_text(content, filename);
+    auto format = detect(data, filename);
     if (!format) return std::unexpected(std::move(format.error()));
-    switch (*format) {
-    case Format::Xrdml: return xml::parse_xrdml(content, index);
-    case Format::Ras: return text::parse_ras(content, index);
-    case Format::Gsas: return text::parse_gsas(content, index);
-    case Format::Uxd: return text::parse_uxd(content, index);
-    case Format::PdCif: return single(index, [&] { return text::parse_pdcif(content, options.block); });
-    case Format::Chi: return single(index, [&] { return text::parse_chi(content); });
-    default: return single(index, [&] { return text::parse_xy(content); });
-    }
+    return dispatch(*format, data, options);
 }
 
 }  // namespace difrax::parser

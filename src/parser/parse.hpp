@@ -16,8 +16,10 @@ namespace difrax::parser {
 // without reading the pattern itself.
 Result<Format> detect(std::span<const std::byte> data, std::string_view filename);
 
-// Detects the format and calls its reader (single-pattern formats require
-// index 0): exactly one reader, or a refusal.
+// Calls the reader of the format (single-pattern formats require index 0).
+Result<Points> dispatch(Format format, std::span<const std::byte> data, const ReadOptions& options);
+
+// detect() then dispatch(): calls exactly one reader, or refuses the input.
 Result<Points> parse(std::span<const std::byte> data, std::string_view filename, const ReadOptions& options);
 
 // Whether the text is an XML document whose first element is an XRDML

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -69,8 +70,10 @@ Result<std::uint64_t> point_count(std::string_view line) {
 
 }  // namespace
 
-Result<Points> parse_chi(std::string_view text) {
-    Lines lines(text);
+Result<Points> parse_chi(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    Lines lines(decoded->view());
 
     std::string_view title, axis_label, intensity_label, count_line;
     if (!lines.next(title)) return parse_error("CHI: missing four-line header");

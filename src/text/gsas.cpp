@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -267,8 +268,10 @@ Result<Points> read_fxye(const BankHeader& header, std::string_view body) {
 
 }  // namespace
 
-Result<Points> parse_gsas(std::string_view text, std::uint64_t index) {
-    auto bank = select_bank(text, index);
+Result<Points> parse_gsas(std::span<const std::byte> data, std::uint64_t index) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    auto bank = select_bank(decoded->view(), index);
     if (!bank) return std::unexpected(std::move(bank.error()));
     auto header = bank_header(bank->header);
     if (!header) return std::unexpected(std::move(header.error()));
@@ -276,6 +279,10 @@ Result<Points> parse_gsas(std::string_view text, std::uint64_t index) {
     return read_channels(*header, bank->body);
 }
 
-std::uint64_t count_gsas_banks(std::string_view text) { return count_lines(text, is_bank_line); }
+Result<std::uint64_t> count_gsas_banks(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    return count_lines(decoded->view(), is_bank_line);
+}
 
 }  // namespace difrax::text

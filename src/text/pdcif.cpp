@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
 #include "text/cif.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
@@ -136,8 +137,10 @@ Result<std::optional<std::vector<double>>> cif_2theta_axis(CifBlock& block, std:
     return range_axis(block, measured_range, count);
 }
 
-Result<Points> parse_pdcif(std::string_view text, const std::optional<std::string>& block) {
-    auto blocks = cif_blocks(text, pdcif_numeric_tags);
+Result<Points> parse_pdcif(std::span<const std::byte> data, const std::optional<std::string>& block) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    auto blocks = cif_blocks(decoded->view(), pdcif_numeric_tags);
     if (!blocks) return std::unexpected(std::move(blocks.error()));
 
     for (CifBlock& candidate : *blocks) {

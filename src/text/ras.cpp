@@ -8,6 +8,7 @@
 #include <string>
 
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -52,8 +53,10 @@ std::optional<std::uint64_t> declared_count(std::string_view value) {
 
 }  // namespace
 
-Result<Points> parse_ras(std::string_view text, std::uint64_t index) {
-    Lines lines(text);
+Result<Points> parse_ras(std::span<const std::byte> data, std::uint64_t index) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    Lines lines(decoded->view());
 
     bool in_block = false;
     std::uint64_t scan = 0;
@@ -110,8 +113,10 @@ Result<Points> parse_ras(std::string_view text, std::uint64_t index) {
                        " scans)");
 }
 
-std::uint64_t count_ras_scans(std::string_view text) {
-    return count_lines(text, [](std::string_view line) { return trim(line) == "*RAS_INT_START"; });
+Result<std::uint64_t> count_ras_scans(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    return count_lines(decoded->view(), [](std::string_view line) { return trim(line) == "*RAS_INT_START"; });
 }
 
 }  // namespace difrax::text

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -70,8 +71,10 @@ Result<std::vector<double>> counts_axis(const Header& header, std::size_t points
 
 }  // namespace
 
-Result<Points> parse_uxd(std::string_view text, std::uint64_t index) {
-    Lines lines(text);
+Result<Points> parse_uxd(std::span<const std::byte> data, std::uint64_t index) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    Lines lines(decoded->view());
 
     Header header;
     Header scan_header;
@@ -113,8 +116,10 @@ Result<Points> parse_uxd(std::string_view text, std::uint64_t index) {
     return pattern(std::move(*axis), std::move(y), "UXD");
 }
 
-std::uint64_t count_uxd_scans(std::string_view text) {
-    return count_lines(text, [](std::string_view line) { return is_block_marker(trim(line)); });
+Result<std::uint64_t> count_uxd_scans(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    return count_lines(decoded->view(), [](std::string_view line) { return is_block_marker(trim(line)); });
 }
 
 }  // namespace difrax::text

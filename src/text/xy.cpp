@@ -2,6 +2,7 @@
 // point; titles, headings, comments and other text lines are skipped wherever
 // they stand.
 #include "error/fail.hpp"
+#include "parser/decode.hpp"
 #include "text/readers.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
@@ -33,7 +34,11 @@ bool is_comment(char first) {
 
 }  // namespace
 
-Result<Points> parse_xy(std::string_view text) {
+Result<Points> parse_xy(std::span<const std::byte> data) {
+    auto decoded = decode(data);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    const std::string_view text = decoded->view();
+
     std::vector<double> x, y;
     const std::size_t rows = expected_rows(text);
     reserve_values(x, rows);

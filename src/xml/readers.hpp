@@ -12,9 +12,8 @@
 
 namespace difrax::xml {
 
-// `index` counts scans over all xrdMeasurement elements. Takes the input's
-// decoded text (see decode()), as the text readers do.
-Result<Points> parse_xrdml(std::string_view text, std::uint64_t index);
+// `index` counts scans over all xrdMeasurement elements.
+Result<Points> parse_xrdml(std::span<const std::byte> data, std::uint64_t index);
 // `index` counts the raw data members listed by the data container.
 Result<Points> parse_brml(std::span<const std::byte> data, std::uint64_t index);
 // `index` counts the data folders that hold a profile.
@@ -25,7 +24,7 @@ Result<Points> parse_rasx(std::span<const std::byte> data, std::uint64_t index);
 Result<void> check_rigaku_axis(std::string_view label);
 
 // How many patterns each container or document holds (what `index` counts).
-Result<std::uint64_t> count_xrdml_scans(std::string_view text);
+Result<std::uint64_t> count_xrdml_scans(std::span<const std::byte> data);
 Result<std::uint64_t> count_brml_scans(std::span<const std::byte> data);
 Result<std::uint64_t> count_rasx_scans(std::span<const std::byte> data);
 

@@ -233,13 +233,7 @@ using ParserHandle = std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype
 }  // namespace
 
 Result<Element> document(std::span<const std::byte> bytes) {
-    auto decoded = decode(bytes);
-    if (!decoded) return std::unexpected(decoded.error());
-    return document(decoded->view());
-}
-
-Result<Element> document(std::string_view text) {
-    auto built = document(text, {});
+    auto built = document(bytes, {});
     if (!built) return std::unexpected(std::move(built.error()));
     return std::move(built->root);
 }
@@ -247,10 +241,8 @@ Result<Element> document(std::string_view text) {
 Result<Document> document(std::span<const std::byte> bytes, std::string_view gather) {
     auto decoded = decode(bytes);
     if (!decoded) return std::unexpected(decoded.error());
-    return document(decoded->view(), gather);
-}
+    std::string_view text = decoded->view();
 
-Result<Document> document(std::string_view text, std::string_view gather) {
     // White space around the root is harmless; leaving it out lets an XML
     // declaration after leading blank lines stand, and spares expat white
     // space that it would not accept outside the root (no-break spaces).

@@ -58,8 +58,6 @@ struct Document {
 // Decodes the bytes (UTF-16 with a byte-order mark, else UTF-8), parses them
 // and returns the single root element.
 Result<Element> document(std::span<const std::byte> bytes);
-// Same, for text already decoded.
-Result<Element> document(std::string_view text);
 
 // Same, with the elements named `gather` below the root kept out of the
 // tree: each one's direct text goes to `gathered`, its attributes are
@@ -67,7 +65,6 @@ Result<Element> document(std::string_view text);
 // element keeps its document order. Long runs of records (a BRML scan's
 // Datum elements) then cost their text alone, not an element each.
 Result<Document> document(std::span<const std::byte> bytes, std::string_view gather);
-Result<Document> document(std::string_view text, std::string_view gather);
 
 // Trimmed decimal number, finite ("invalid numeric value ...",
 // "non-finite numeric value").

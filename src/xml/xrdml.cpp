@@ -20,8 +20,8 @@ namespace difrax::xml {
 namespace {
 
 // The document's tree, when its root is an XRDML measurement.
-Result<Element> measurement_document(std::string_view text) {
-    auto root = document(text);
+Result<Element> measurement_document(std::span<const std::byte> data) {
+    auto root = document(data);
     if (!root) return std::unexpected(root.error());
     if (root->name != "xrdMeasurements") return parse_error("not an XRDML measurement");
     return root;
@@ -114,14 +114,14 @@ Result<std::vector<double>> attenuation_factors(const Element& factors, std::siz
 
 }  // namespace
 
-Result<std::uint64_t> count_xrdml_scans(std::string_view text) {
-    auto root = measurement_document(text);
+Result<std::uint64_t> count_xrdml_scans(std::span<const std::byte> data) {
+    auto root = measurement_document(data);
     if (!root) return std::unexpected(root.error());
     return scans_of(*root).size();
 }
 
-Result<Points> parse_xrdml(std::string_view text, std::uint64_t index) {
-    auto root = measurement_document(text);
+Result<Points> parse_xrdml(std::span<const std::byte> data, std::uint64_t index) {
+    auto root = measurement_document(data);
     if (!root) return std::unexpected(root.error());
 
     std::vector<const Element*> scans = scans_of(*root);

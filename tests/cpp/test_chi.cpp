@@ -42,7 +42,7 @@ TEST(Chi, HeaderLinesThenEveryNonBlankLineIsAPoint) {
            {chi("2theta", "100", 101), "Parse error: CHI: header declares 100 points but 101 were read"},
            {"t\n2theta\nI\n2\n1 2\n# comment\n", "Parse error: Invalid numeric value \"#\""},
            {"t\n2theta\nI\n2\n1 2\n3\n", "Parse error: CHI: missing intensity"}},
-          [](const std::string& file) { return outcome(parse_chi(file)); });
+          [](const std::string& file) { return outcome(parse_chi(bytes_of(file))); });
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST(Cif, AxisSourcesInOrderOfPreference) {
 }
 
 std::string read(std::string_view cif, std::optional<std::string> block = std::nullopt) {
-    return fault(outcome(parse_pdcif(cif, block)));
+    return fault(outcome(parse_pdcif(bytes_of(cif), block)));
 }
 
 TEST(PdCif, PicksIntensitiesAndBlocks) {

@@ -8,7 +8,7 @@ namespace {
 
 using namespace difrax::testing;
 
-std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_gsas(file, index)); }
+std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_gsas(bytes_of(file), index)); }
 
 TEST(Gsas, BanksAreCountedInFileOrderAndOpenedByTheirHeader) {
     const std::string two = "title\nBANK 1 2 1 CONS 1000 5\n1 2\nbank 3\n# note\nBANK 2 2 1 CONST 2000 10 STD\n7 8\n";
@@ -32,7 +32,7 @@ TEST(Gsas, BanksAreCountedInFileOrderAndOpenedByTheirHeader) {
            {"BANK 1 2 1 CONS 1000 0 ESD", "Parse error: GSAS: step must be nonzero"},
            {"BANK 1 18446744073709551615 1 CONS 1000 5 ESD",
             "Parse error: GSAS ESD: data is shorter than the declared 18446744073709551615 channels"}},
-          [](const std::string& header) { return error_text(parse_gsas(header + "\n  1 2\n", 0)); });
+          [](const std::string& header) { return error_text(parse_gsas(bytes_of(header + "\n  1 2\n"), 0)); });
 }
 
 TEST(Gsas, RecordsOfEachType) {

@@ -8,7 +8,7 @@ namespace {
 
 using namespace difrax::testing;
 
-std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_ras(file, index)); }
+std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_ras(bytes_of(file), index)); }
 
 // One scan: header, then `points` lines starting at `first` degrees.
 std::string scan(std::string_view axis, std::string_view count, int points, int first = 10) {

@@ -8,7 +8,7 @@ namespace {
 
 using namespace difrax::testing;
 
-std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_uxd(file, index)); }
+std::string read(std::string_view file, std::uint64_t index = 0) { return outcome(parse_uxd(bytes_of(file), index)); }
 
 TEST(Uxd, EachCountsScanTakesTheHeaderAtItsMarker) {
     const std::string two_scans = "; converted by XCH\n_FILEVERSION=2\n_DRIVE='COUPLED'\n"

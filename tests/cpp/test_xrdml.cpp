@@ -33,7 +33,7 @@ std::string single(const std::string& data_points, const std::string& scan_axis 
 
 // The points, or the error without its "Parse error: ".
 std::string read(const std::string& xml, std::uint64_t index = 0) {
-    const std::string text = outcome(parse_xrdml(xml, index));
+    const std::string text = outcome(parse_xrdml(bytes_of(xml), index));
     return text.starts_with("Parse error: ") ? text.substr(13) : text;
 }
 
