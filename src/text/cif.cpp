@@ -155,24 +155,25 @@ struct TextTokens {
     // split: `number` then holds what cif_number() would make of it.
     bool plain_number(std::string_view& token, std::optional<double>& number) {
         if (ahead) return false;
-        std::size_t i = pos;
-        while (i < text.size() && cif_space_table[static_cast<unsigned char>(text[i])]) ++i;
-        pos = i;
-        if (i == text.size()) return false;
-        const char c = text[i];
+        // Local pointers: the text's bytes may alias the members.
+        const char* const begin = text.data();
+        const char* const end = begin + text.size();
+        const char* start = begin + pos;
+        while (start != end && cif_space_table[static_cast<unsigned char>(*start)]) ++start;
+        pos = static_cast<std::size_t>(start - begin);
+        if (start == end) return false;
+        const char c = *start;
         if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.')) return false;
-        const char* const start = text.data() + i;
-        const char* const end = text.data() + text.size();
         double value;
         const char* stop = scan_cif_short_number(start, end, value);
         if (stop != nullptr && (stop == end || cif_space_table[static_cast<unsigned char>(*stop)])) {
             number = value;
-            pos = static_cast<std::size_t>(stop - text.data());
         } else {
             number.reset();
-            pos = bare_token_end(text, i);
+            stop = begin + bare_token_end(text, pos);
         }
-        token = text.substr(i, pos - i);
+        token = std::string_view(start, static_cast<std::size_t>(stop - start));
+        pos = static_cast<std::size_t>(stop - begin);
         return true;
     }
     // Splitting faults come first wherever they stand, so a grouping fault
