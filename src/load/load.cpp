@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>

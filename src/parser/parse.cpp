@@ -1,9 +1,7 @@
 #include "parser/parse.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "bruker/raw.hpp"
@@ -75,32 +73,12 @@ struct LineMarkers {
     bool drive = false;  // _DRIVE= or _DRIVE = (UXD)
 };
 
-// Where the line that starts at `p` ends: its line feed, or `end`. Lines
-// are short, so they are searched eight bytes at a time without a call; the
-// lowest flagged byte of a word is exactly its first line feed.
-const char* line_end(const char* p, const char* end) noexcept {
-    if constexpr (std::endian::native == std::endian::little) {
-        for (; end - p >= 8; p += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            const std::uint64_t x = word ^ 0x0A0A0A0A0A0A0A0Au;
-            const std::uint64_t feeds = (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
-            if (feeds != 0) return p + std::countr_zero(feeds) / 8;
-        }
-    }
-    const void* feed = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-    return feed != nullptr ? static_cast<const char*>(feed) : end;
-}
-
 LineMarkers line_markers(std::string_view prefix) {
     LineMarkers found;
     const char* p = prefix.data();
     const char* const end = p + prefix.size();
     while (p != end) {
-        const char* stop = line_end(p, end);
-        std::string_view line(p, static_cast<std::size_t>(stop - p));
-        p = stop == end ? end : stop + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const std::string_view line = text::take_line(p, end);
         // Nearly every line begins with a printable ASCII character and
         // needs no trimming; the rest go through the Unicode rules.
         const bool printable = !line.empty() && line.front() > ' ' && line.front() < 0x7F;

@@ -225,7 +225,8 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
         const std::size_t width = std::max<std::size_t>(1, (tokens.done() - loop_start) / sample_rows);
         const std::size_t more = (tokens.total() - tokens.done()) / width + 16;
         for (const Target& target : columns)
-            if (target.column && target.convert) reserve_values(target.column->numbers, target.column->numbers.size() + more);
+            if (target.column && target.convert)
+                reserve_values(target.column->numbers, target.column->numbers.size() + more);
     };
     std::size_t j = 0;
     auto take = [&](std::string_view text, const std::optional<double>& read) __attribute__((always_inline)) {

@@ -43,11 +43,12 @@ Result<std::optional<std::vector<double>>> column_axis(CifBlock& block, std::str
     return std::move(*axis);
 }
 
-constexpr std::string_view intensity_tags[] = {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
-                                               "_pd_meas_counts_total"};
+// The profile columns: the intensities in order of preference, then the two
+// 2theta columns.
 constexpr std::string_view numeric_tags[] = {"_pd_proc_intensity_total", "_pd_meas_intensity_total",
                                              "_pd_meas_counts_total", "_pd_proc_2theta_corrected",
                                              "_pd_meas_2theta_scan"};
+constexpr std::span<const std::string_view> intensity_tags = std::span(numeric_tags).first<3>();
 
 // Each angle is computed from the start, never by adding steps up, so the
 // error does not grow along the scan. The end, when given, must match the

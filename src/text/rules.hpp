@@ -18,6 +18,23 @@
 
 namespace difrax::text {
 
+// The line that starts at `p` (before `end`), with `p` moved past its LF:
+// a CR directly before the LF is dropped; a last line without LF runs to
+// `end` as it is.
+inline std::string_view take_line(const char*& p, const char* end) noexcept {
+    const void* feed = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    if (feed == nullptr) {
+        std::string_view line(p, static_cast<std::size_t>(end - p));
+        p = end;
+        return line;
+    }
+    const char* stop = static_cast<const char*>(feed);
+    std::string_view line(p, static_cast<std::size_t>(stop - p));
+    p = stop + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
 // Lines of a text: split at LF, a CR directly before the LF dropped, a last
 // line without LF counted; an empty text has no lines.
 class Lines {
@@ -25,15 +42,10 @@ public:
     explicit Lines(std::string_view text) noexcept : rest_(text) {}
     bool next(std::string_view& line) noexcept {
         if (rest_.empty()) return false;
-        std::size_t nl = rest_.find('\n');
-        if (nl == std::string_view::npos) {
-            line = rest_;
-            rest_ = {};
-            return true;
-        }
-        line = rest_.substr(0, nl);
-        rest_.remove_prefix(nl + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const char* p = rest_.data();
+        const char* const end = p + rest_.size();
+        line = take_line(p, end);
+        rest_ = std::string_view(p, static_cast<std::size_t>(end - p));
         return true;
     }
     // What has not been handed out yet.

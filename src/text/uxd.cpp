@@ -26,7 +26,6 @@ bool is_block_marker(std::string_view line) {
 
 bool opens_two_columns(std::string_view marker) { return marker.starts_with("_2THETA"); }
 
-
 // The header values a scan is read with. Keys are case-insensitive and a
 // later assignment replaces an earlier one; of all the keys a UXD file sets,
 // only these three shape a pattern.

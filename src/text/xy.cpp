@@ -50,30 +50,26 @@ Result<Points> parse_xy(std::span<const std::byte> data) {
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p != end) {
-        double a, b;
-        if (quick_row<true, true>(p, end, a, b)) {
-            x.push_back(a);
-            y.push_back(b);
+        double angle, intensity;
+        if (quick_row<true, true>(p, end, angle, intensity)) {
+            x.push_back(angle);
+            y.push_back(intensity);
             continue;
         }
-        Lines lines(std::string_view(p, static_cast<std::size_t>(end - p)));
-        std::string_view line;
-        lines.next(line);
-        p = end - lines.rest().size();
-        std::string_view work = working_line(line);
+        std::string_view work = working_line(take_line(p, end));
         if (work.find('\0') != std::string_view::npos)
             return parse_error("Binary data supplied to an ASCII pattern reader");
         if (work.empty() || is_comment(work.front())) continue;
         Fields split(work);
         std::string_view first, second;
         if (!split.next(first) || !split.next(second)) continue;
-        auto c = decimal(first);
-        if (!c) continue;
-        auto d = decimal(second);
-        if (!d) continue;
-        if (!std::isfinite(*c) || !std::isfinite(*d)) return parse_error("ASCII pattern contains a non-finite value");
-        x.push_back(*c);
-        y.push_back(*d);
+        auto a = decimal(first);
+        if (!a) continue;
+        auto b = decimal(second);
+        if (!b) continue;
+        if (!std::isfinite(*a) || !std::isfinite(*b)) return parse_error("ASCII pattern contains a non-finite value");
+        x.push_back(*a);
+        y.push_back(*b);
     }
     return pattern(std::move(x), std::move(y), "ASCII");
 }

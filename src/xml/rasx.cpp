@@ -119,11 +119,7 @@ Result<Points> profile_points(std::string_view profile) {
             points.y.push_back(intensity);
             continue;
         }
-        text::Lines split(std::string_view(p, static_cast<std::size_t>(end - p)));
-        std::string_view line;
-        split.next(line);
-        p = end - split.rest().size();
-        text::Words words(line);
+        text::Words words(text::take_line(p, end));
         std::string_view word;
         if (!words.next(word)) continue;
         auto x = number(word);
