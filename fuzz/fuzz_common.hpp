@@ -31,22 +31,27 @@ inline void require(bool ok) {
     if (!ok) std::abort();
 }
 
-// What a reader hands back: equally long x and y.
+// Finite values, x strictly increasing.
+inline void check_valid(std::span<const double> x, std::span<const double> y) {
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        require(std::isfinite(x[i]) && std::isfinite(y[i]));
+        if (i > 0) require(x[i - 1] < x[i]);
+    }
+}
+
+// What a reader hands back: equally long x and y, and valid where the reader
+// says it checked them as it stored them (validation is then skipped).
 template <class Points>
 void check_points(const Points& p) {
     require(p.x.size() == p.y.size());
+    if (p.checked) check_valid(p.x, p.y);
 }
 
 // What the entry point returns: non-empty, finite, strictly increasing x.
 template <class Pattern>
 void check_pattern(const Pattern& p) {
-    auto x = p.x();
-    auto y = p.y();
-    require(!x.empty() && x.size() == y.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        require(std::isfinite(x[i]) && std::isfinite(y[i]));
-        if (i > 0) require(x[i - 1] < x[i]);
-    }
+    require(!p.x().empty() && p.x().size() == p.y().size());
+    check_valid(p.x(), p.y());
 }
 
 inline std::span<const std::byte> bytes(const std::uint8_t* data, std::size_t size) {

@@ -45,6 +45,8 @@ private:
 template <class T>
 using Result = std::expected<T, Error>;
 
+struct Points;
+
 // A validated diffraction pattern: equally long, non-empty, x finite and
 // strictly increasing, y finite.
 class Pattern {
@@ -58,6 +60,8 @@ public:
     std::size_t size() const noexcept { return x_.size(); }
 
 private:
+    // Readers whose loops have already made every check take this way in.
+    friend Result<Pattern> finish(Result<Points> points);
     Pattern(std::vector<double> x, std::vector<double> y) : x_(std::move(x)), y_(std::move(y)) {}
     std::vector<double> x_;
     std::vector<double> y_;

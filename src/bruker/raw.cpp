@@ -380,21 +380,52 @@ Result<Points> decode(Bytes data, const Range& range) {
     Points points;
     reserve_values(points.x, range.points);
     reserve_values(points.y, range.points);
-    std::uint64_t i = 0;
-    for (std::uint64_t record = range.data_start; record < range.data_end; record += range.record_size, ++i) {
-        const double y = std::bit_cast<float>(load.template operator()<std::uint32_t>(record));
-        double angle;
-        if (range.angle_in_record) {
-            angle = std::bit_cast<double>(load.template operator()<std::uint64_t>(record + 4));
-        } else {
-            const double offset = range.step * static_cast<double>(i);
-            angle = range.start + offset;
+    // The range is copied into locals: stores of doubles into the arrays
+    // could otherwise be the range's own start and step, reloaded each time.
+    const double start = range.start, step = range.step;
+    const std::uint64_t first = range.data_start, end = range.data_end, size = range.record_size;
+    // Angles are checked in order as they are stored, so that the pattern
+    // need not be read again to be validated. Record numbers stay below
+    // 2^53, so counting them in a double gives the same values as converting.
+    // Records are decoded a block at a time into local arrays, which are
+    // then appended: a loop with no call in it keeps its values in registers.
+    auto records = [&]<bool angle_in_record>() -> Result<void> {
+        constexpr std::size_t block = 256;
+        double xs[block], ys[block];
+        bool increasing = true;
+        double previous = -std::numeric_limits<double>::infinity(), at = 0;
+        for (std::uint64_t record = first; record < end;) {
+            std::size_t n = 0;
+            bool finite = true;
+            for (; n < block && record < end; ++n, record += size) {
+                const double y = std::bit_cast<float>(load.template operator()<std::uint32_t>(record));
+                double angle;
+                if constexpr (angle_in_record) {
+                    angle = std::bit_cast<double>(load.template operator()<std::uint64_t>(record + 4));
+                } else {
+                    const double offset = step * (at + static_cast<double>(n));
+                    angle = start + offset;
+                }
+                finite &= std::isfinite(angle) & std::isfinite(y);
+                increasing &= previous < angle;
+                previous = angle;
+                xs[n] = angle;
+                ys[n] = y;
+            }
+            if (!finite) [[unlikely]] {
+                std::size_t bad = 0;
+                while (std::isfinite(xs[bad]) && std::isfinite(ys[bad])) ++bad;
+                return fail("nonfinite angle or intensity in point " + decimal(static_cast<std::uint64_t>(at) + bad));
+            }
+            points.x.insert(points.x.end(), xs, xs + n);
+            points.y.insert(points.y.end(), ys, ys + n);
+            at += static_cast<double>(n);
         }
-        if (!std::isfinite(angle) || !std::isfinite(y))
-            return fail("nonfinite angle or intensity in point " + decimal(i));
-        points.x.push_back(angle);
-        points.y.push_back(y);
-    }
+        points.checked = increasing;
+        return {};
+    };
+    auto read = range.angle_in_record ? records.template operator()<true>() : records.template operator()<false>();
+    if (!read) return std::unexpected(std::move(read.error()));
     return points;
 }
 

@@ -183,13 +183,15 @@ bool all_finite(std::span<const double> y) {
     return ok;
 }
 
+}  // namespace
+
 Result<Pattern> finish(Result<Points> points) {
     if (!points) return std::unexpected(std::move(points.error()));
+    if (points->checked && !points->x.empty() && points->x.size() == points->y.size())
+        return Pattern(std::move(points->x), std::move(points->y));
     orient(points->x, points->y);
     return Pattern::create(std::move(points->x), std::move(points->y));
 }
-
-}  // namespace
 
 Result<Pattern> Pattern::create(std::vector<double> x, std::vector<double> y) {
     if (x.size() != y.size()) return parse_error("x and y must have the same length");

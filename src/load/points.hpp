@@ -12,7 +12,15 @@ namespace difrax {
 struct Points {
     std::vector<double> x;
     std::vector<double> y;
+    // Set by a reader that saw, while it stored them, every x finite and
+    // above the one before and every y finite: validation could only agree,
+    // so a non-empty pattern of equal lengths is taken without reading its
+    // arrays again.
+    bool checked = false;
 };
+
+// Orients and validates what a reader handed back.
+Result<Pattern> finish(Result<Points> points);
 
 // Asks for the whole 2 MiB pages inside a room of 4 MiB or more to be backed
 // by huge pages where the system offers them (as large file buffers are): an

@@ -29,6 +29,13 @@ namespace f3 = raw3_field;
 namespace f4 = raw4_field;
 constexpr std::size_t r3 = f3::first_range, r4 = f4::file_header;
 
+// n intensities of 1 with NaN from `first` on.
+std::vector<float> with_nan_at(std::size_t first, std::size_t n) {
+    std::vector<float> y(n, 1.0f);
+    std::fill(y.begin() + static_cast<std::ptrdiff_t>(first), y.end(), std::numeric_limits<float>::quiet_NaN());
+    return y;
+}
+
 TEST(Raw, DamagedHeadersAreRefused) {
     const std::string two3 = raw3({Raw3Range{}, Raw3Range{.start = 20.0}});  // ranges at 712 and 1028, 1344 bytes
     const std::string one4 = raw4({Raw4Range{.drives = {Drive{}}}});          // range at 61, drives at 221, 297 bytes
@@ -68,8 +75,24 @@ TEST(Raw, DamagedHeadersAreRefused) {
            // Nonfinite values, read or computed, name the point.
            {raw3({{.intensities = {1, 2, std::numeric_limits<float>::quiet_NaN()}}}), point + "2"},
            {raw3({{.varying = 1, .intensities = {1, 2}, .angles = {1, nan}}}), point + "1"},
-           {raw3({{.start = 1e308, .step = 1e308}}), point + "1"}},
+           {raw3({{.start = 1e308, .step = 1e308}}), point + "1"},
+           // Records are decoded in blocks; the first bad point is named wherever it falls.
+           {raw3({{.intensities = with_nan_at(300, 600)}}), point + "300"},
+           {raw3({{.intensities = with_nan_at(255, 300)}}), point + "255"}},
           [](const std::string& file) { return status(file); });
+}
+
+// The reader checks the order of the angles as it stores them; the loaded
+// pattern must be what validation of the stored points would give.
+TEST(Raw3, LoadedAnglesAreValidatedAsStored) {
+    auto loaded = [](const Raw3Range& range) { return outcome(load(raw3({range}), "x.raw")); };
+    const std::string unordered = "Parse error: x values must be finite and strictly increasing";
+    EXPECT_EQ(loaded({.varying = 1, .intensities = {4, 5, 6}, .angles = {30.5, 30.25, 30.0}}), "30:6 30.25:5 30.5:4");
+    EXPECT_EQ(loaded({.varying = 1, .intensities = {4, 5, 6}, .angles = {30.0, 30.5, 30.5}}), unordered);
+    EXPECT_EQ(loaded({.varying = 1, .intensities = {4, 5, 6}, .angles = {30.0, 31.0, 30.5}}), unordered);
+    // A step below the spacing of doubles near the start repeats angles.
+    EXPECT_EQ(loaded({.start = 1e6, .step = 1e-12, .intensities = {1, 2}}), unordered);
+    EXPECT_EQ(loaded({.start = 10.0, .step = 0.5, .intensities = {1, 2}}), "10:1 10.5:2");
 }
 
 TEST(Raw3, SelectsEachRangeWithAnglesFromStartStepOrRecords) {
