@@ -46,12 +46,18 @@ Result<Points> parse_xy(std::span<const std::byte> data) {
 
     // A NUL anywhere in a line marks binary data: rows read straight from
     // the bytes hold none in what they read, and their unread rest is
-    // searched for one.
+    // searched for one. Every stored value is finite; the order of the
+    // angles is followed as they are stored, so that validation need not
+    // read the pattern again.
+    bool increasing = true;
+    double previous = -HUGE_VAL;
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p != end) {
         double angle, intensity;
         if (quick_row<true, true>(p, end, angle, intensity)) {
+            increasing &= previous < angle;
+            previous = angle;
             x.push_back(angle);
             y.push_back(intensity);
             continue;
@@ -68,10 +74,14 @@ Result<Points> parse_xy(std::span<const std::byte> data) {
         auto b = decimal(second);
         if (!b) continue;
         if (!std::isfinite(*a) || !std::isfinite(*b)) return parse_error("ASCII pattern contains a non-finite value");
+        increasing &= previous < *a;
+        previous = *a;
         x.push_back(*a);
         y.push_back(*b);
     }
-    return pattern(std::move(x), std::move(y), "ASCII");
+    auto points = pattern(std::move(x), std::move(y), "ASCII");
+    if (points) points->checked = increasing;
+    return points;
 }
 
 }  // namespace difrax::text

@@ -38,6 +38,7 @@ TEST(Load, XyRowsAndOrientation) {
           "10:100 10.5:120 11:130 13:140"},
          // A strictly decreasing axis turns round with its intensities; nothing is sorted.
          {"30 3\n20 2\n10 1\n", "10:1 20:2 30:3"}, {"30 3\n10 1\n20 2\n", x_rule}, {"30 3\n30 1\n", x_rule},
+         {"10 1\n12 2\n\xEF\xBB\xBF" "11 3\n", x_rule},  // out of order on the general line rules
          {"30 3\n20 1e400\n", nonfinite}, {"10 1\n11 nan\n", nonfinite}, {"10 1\n11 -INF\n", nonfinite},
          {"# only\n; comments\n", "Parse error: ASCII: no complete x/y pattern found"},
          // Past the 64 KiB detection window a NUL reaches the reader itself.
