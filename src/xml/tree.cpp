@@ -51,8 +51,13 @@ namespace {
 
 // Start tags open at once; the stack holds them and the document's holder.
 constexpr std::size_t max_open = 128;
-// XML_Parse takes an int length; large texts are fed in pieces.
-constexpr std::size_t chunk_size = std::size_t{1} << 20;
+// XML_Parse takes an int length and copies what it is given into a buffer
+// of its own, and after every piece but the last it counts lines through the
+// piece. A text of up to 1 MiB is given whole (no counting, a buffer of the
+// text's size); a larger one in pieces of 64 KiB, which keeps that buffer
+// small.
+constexpr std::size_t whole_size = std::size_t{1} << 20;
+constexpr std::size_t chunk_size = std::size_t{1} << 16;
 
 // What the expat callbacks share while one document is read.
 struct Builder {
@@ -255,6 +260,15 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     Builder b{parser.get(), input, {}, gather, {}, 0, std::nullopt};
     b.open.reserve(max_open + 2);
     b.open.emplace_back();
+    if (!gather.empty()) {
+        // Gathered texts are parts of the input (without document types,
+        // references only shorten them), and every gathered element takes at
+        // least its name and three bytes. Rooms that large are reserved at
+        // once: their pages are touched only as texts arrive, where regrowth
+        // would hold the old and the new copy together.
+        b.gathered.chars.reserve(input.size());
+        b.gathered.spans.reserve(input.size() / (gather.size() + 3));
+    }
 
     XML_SetUserData(b.parser, &b);
     XML_SetElementHandler(b.parser, on_start, on_end);
@@ -268,7 +282,7 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
 
     std::size_t pos = 0;
     for (;;) {
-        std::size_t n = std::min(chunk_size, input.size() - pos);
+        std::size_t n = input.size() <= whole_size ? input.size() : std::min(chunk_size, input.size() - pos);
         bool last = pos + n == input.size();
         if (XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) != XML_STATUS_OK || b.failure)
             return std::unexpected(failure(b, text, offset));
