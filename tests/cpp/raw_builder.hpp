@@ -8,9 +8,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -18,27 +18,32 @@ namespace difrax::testing::raw {
 
 constexpr char filler = '\xA5';
 
-inline void put_u32(std::string& out, std::size_t at, std::uint32_t v) {
-    for (std::size_t k = 0; k < 4; ++k) out[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+// `v` written little-endian over the bytes at `at`: a u32, an f32 or an f64.
+template <class T>
+void put(std::string& out, std::size_t at, T v) {
+    static_assert(std::is_same_v<T, std::uint32_t> || std::is_same_v<T, float> || std::is_same_v<T, double>);
+    auto bits = std::bit_cast<std::conditional_t<sizeof v == 8, std::uint64_t, std::uint32_t>>(v);
+    for (std::size_t k = 0; k < sizeof v; ++k, bits >>= 8) out[at + k] = static_cast<char>(bits & 0xFF);
 }
-inline void put_u64(std::string& out, std::size_t at, std::uint64_t v) {
-    for (std::size_t k = 0; k < 8; ++k) out[at + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+
+// A copy of `file` with one field overwritten, for tests that corrupt a built file.
+template <class T>
+std::string with(std::string file, std::size_t at, T v) {
+    put(file, at, v);
+    return file;
 }
-inline void put_f32(std::string& out, std::size_t at, float v) { put_u32(out, at, std::bit_cast<std::uint32_t>(v)); }
-inline void put_f64(std::string& out, std::size_t at, double v) { put_u64(out, at, std::bit_cast<std::uint64_t>(v)); }
 
 // A 24-byte name field: the bytes as given (ISO 8859-1), zero-terminated when
 // shorter than the field.
 inline void put_name(std::string& out, std::size_t at, std::string_view latin1) {
-    std::size_t n = std::min<std::size_t>(latin1.size(), 24);
+    const std::size_t n = std::min<std::size_t>(latin1.size(), 24);
     out.replace(at, n, latin1.substr(0, n));
     if (n < 24) out[at + n] = '\0';
 }
 
 // --- RAW3 -------------------------------------------------------------------
 
-// Offsets of the RAW3 file header and range header fields, for tests that
-// corrupt one of them in a built file.
+// Offsets of the RAW3 file header and range header fields.
 namespace raw3_field {
 constexpr std::size_t range_count = 12;
 constexpr std::size_t first_range = 712;
@@ -58,50 +63,40 @@ struct Raw3Range {
     std::vector<double> angles;
     std::uint32_t header_size = 304;  // at least 260
     std::uint32_t extra_size = 0;
-    // The declared N and R, when they should differ from what is written.
-    std::optional<std::uint32_t> points;
-    std::optional<std::uint32_t> record_size;
 };
 
-inline std::uint32_t raw3_record_size(std::uint32_t varying) {
-    return 4 + 8 * static_cast<std::uint32_t>(std::popcount(varying));
-}
-
-inline void append_raw3_range(std::string& out, const Raw3Range& r) {
+inline void append(std::string& out, const Raw3Range& r) {
     namespace f = raw3_field;
     const std::size_t at = out.size();
-    const std::uint32_t h = std::max<std::uint32_t>(r.header_size, 260);
-    const std::uint32_t size = r.record_size.value_or(raw3_record_size(r.varying));
-    out.append(h + r.extra_size, filler);
-    put_u32(out, at + f::header_size, r.header_size);
-    put_u32(out, at + f::points, r.points.value_or(static_cast<std::uint32_t>(r.intensities.size())));
-    put_f64(out, at + f::start, r.start);
-    put_f64(out, at + f::step, r.step);
-    put_u32(out, at + f::scan_type, r.scan_type);
-    put_u32(out, at + f::varying, r.varying);
-    put_u32(out, at + f::record_size, size);
-    put_u32(out, at + f::extra_size, r.extra_size);
+    const auto record_size = static_cast<std::uint32_t>(4 + 8 * std::popcount(r.varying));
+    out.append(r.header_size + r.extra_size, filler);
+    put(out, at + f::header_size, r.header_size);
+    put(out, at + f::points, static_cast<std::uint32_t>(r.intensities.size()));
+    put(out, at + f::start, r.start);
+    put(out, at + f::step, r.step);
+    put(out, at + f::scan_type, r.scan_type);
+    put(out, at + f::varying, r.varying);
+    put(out, at + f::record_size, record_size);
+    put(out, at + f::extra_size, r.extra_size);
     for (std::size_t i = 0; i < r.intensities.size(); ++i) {
-        std::string record(std::max<std::uint32_t>(size, 4), '\0');
-        put_f32(record, 0, r.intensities[i]);
+        std::string record(record_size, '\0');
+        put(record, 0, r.intensities[i]);
         std::size_t pos = 4;
-        for (int bit = 0; bit < 32 && pos + 8 <= record.size(); ++bit) {
+        for (int bit = 0; bit < 32; ++bit) {
             if ((r.varying >> bit & 1u) == 0) continue;
-            double value = bit == 0 && i < r.angles.size() ? r.angles[i] : 1000.0 + bit;
-            put_f64(record, pos, value);
+            put(record, pos, bit == 0 && i < r.angles.size() ? r.angles[i] : 1000.0 + bit);
             pos += 8;
         }
-        out += record.substr(0, size);
+        out += record;
     }
 }
 
-// A RAW3 file: the 712-byte file header, then the ranges; `declared` replaces
-// the range count written into the header.
-inline std::string raw3(const std::vector<Raw3Range>& ranges, std::optional<std::uint32_t> declared = std::nullopt) {
+// A RAW3 file: the 712-byte file header, then the ranges.
+inline std::string raw3(const std::vector<Raw3Range>& ranges) {
     std::string out(raw3_field::first_range, filler);
     out.replace(0, 7, "RAW1.01");
-    put_u32(out, raw3_field::range_count, declared.value_or(static_cast<std::uint32_t>(ranges.size())));
-    for (const Raw3Range& r : ranges) append_raw3_range(out, r);
+    put(out, raw3_field::range_count, static_cast<std::uint32_t>(ranges.size()));
+    for (const Raw3Range& r : ranges) append(out, r);
     return out;
 }
 
@@ -139,49 +134,44 @@ struct Raw4Range {
     std::vector<float> intensities = {1.0f, 2.0f, 3.0f};
     std::uint32_t record_size = 4;
     std::vector<DriveItem> drives;
-    std::optional<std::uint32_t> points;
 };
 
 using Raw4Item = std::variant<Raw4Range, Segment>;
 
-inline void append_segment(std::string& out, const Segment& s) {
+inline void append(std::string& out, const Segment& s) {
     const std::size_t at = out.size();
     out.append(std::max<std::uint32_t>(s.length, 8), filler);
-    put_u32(out, at, s.type);
-    put_u32(out, at + 4, s.length);
+    put(out, at, s.type);
+    put(out, at + 4, s.length);
 }
 
-inline void append_drive(std::string& out, const Drive& d) {
+inline void append(std::string& out, const Drive& d) {
     namespace f = raw4_field;
     const std::size_t at = out.size();
-    out.append(std::max<std::uint32_t>(d.length, 64), filler);
-    put_u32(out, at, 50);
-    put_u32(out, at + 4, d.length);
-    put_u32(out, at + f::drive_scanned, d.scanned);
+    append(out, Segment{.type = 50, .length = d.length});
+    out.resize(std::max(out.size(), at + 64), filler);
+    put(out, at + f::drive_scanned, d.scanned);
     put_name(out, at + f::drive_name, d.name);
-    put_f64(out, at + f::drive_start, d.start);
+    put(out, at + f::drive_start, d.start);
 }
 
-inline void append_raw4_range(std::string& out, const Raw4Range& r) {
+inline void append(std::string& out, const Raw4Range& r) {
     namespace f = raw4_field;
     std::string drives;
-    for (const DriveItem& item : r.drives) {
-        if (auto* d = std::get_if<Drive>(&item)) append_drive(drives, *d);
-        else append_segment(drives, std::get<Segment>(item));
-    }
+    for (const DriveItem& item : r.drives) std::visit([&](const auto& x) { append(drives, x); }, item);
     const std::size_t at = out.size();
     out.append(f::drives, filler);
-    put_u32(out, at, r.type);
+    put(out, at, r.type);
     put_name(out, at + f::scan_type, r.scan_type);
-    put_f64(out, at + f::start, r.start);
-    put_f64(out, at + f::step, r.step);
-    put_u32(out, at + f::points, r.points.value_or(static_cast<std::uint32_t>(r.intensities.size())));
-    put_u32(out, at + f::record_size, r.record_size);
-    put_u32(out, at + f::drive_size, static_cast<std::uint32_t>(drives.size()));
+    put(out, at + f::start, r.start);
+    put(out, at + f::step, r.step);
+    put(out, at + f::points, static_cast<std::uint32_t>(r.intensities.size()));
+    put(out, at + f::record_size, r.record_size);
+    put(out, at + f::drive_size, static_cast<std::uint32_t>(drives.size()));
     out += drives;
     for (float y : r.intensities) {
         std::string record(std::max<std::uint32_t>(r.record_size, 4), filler);
-        put_f32(record, 0, y);
+        put(record, 0, y);
         out += record.substr(0, r.record_size);
     }
 }
@@ -191,10 +181,7 @@ inline void append_raw4_range(std::string& out, const Raw4Range& r) {
 inline std::string raw4(const std::vector<Raw4Item>& items) {
     std::string out(raw4_field::file_header, filler);
     out.replace(0, 7, "RAW4.00");
-    for (const Raw4Item& item : items) {
-        if (auto* r = std::get_if<Raw4Range>(&item)) append_raw4_range(out, *r);
-        else append_segment(out, std::get<Segment>(item));
-    }
+    for (const Raw4Item& item : items) std::visit([&](const auto& x) { append(out, x); }, item);
     return out;
 }
 

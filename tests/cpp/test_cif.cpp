@@ -109,7 +109,7 @@ TEST(Cif, NumbersDropTheUncertainty) {
     // Loop values of a profile column are read as they are split: to the
     // same numbers and faults, whatever follows them.
     for (std::string t : {"12.345(6)", "1.5(2)e3", "7", "2.5D1", "1(2", "1()", "1(2.5)", "x(1)y", "1(2)(3)",
-                          "1230(35)x", "-5.0001", "+.5", "1e5", "1e", "5.", "9007199254740993", "1(2)e999"}) {
+                          "1230(35)x", "-5.0001", "+.5", "1e5", "1e", "5.", "9007199254740993", "1(2)e999"})
         for (std::string after : {"", "\n", " #c\n", "\t2 3"}) {
             const std::string text = "data_t\nloop_ _pd_meas_counts_total\n1 " + t + after;
             auto blocks = blocks_of(text, pdcif_numeric_tags);
@@ -117,10 +117,9 @@ TEST(Cif, NumbersDropTheUncertainty) {
             auto numbers = cif_numbers(blocks->front().loop_columns.at("_pd_meas_counts_total"));
             auto alone = cif_number(t);
             const std::string rest = after.ends_with("3") ? " 2 3" : "";
-            const std::string want = alone ? "1 " + shortest(*alone) + rest : error_text(alone);
-            EXPECT_EQ(numbers ? joined(*numbers) : error_text(numbers), want) << text;
+            EXPECT_EQ(numbers ? joined(*numbers) : error_text(numbers),
+                      alone ? "1 " + shortest(*alone) + rest : error_text(alone)) << text;
         }
-    }
 }
 
 // The 2theta axis of a block with the given tags for `count` points: its
@@ -150,7 +149,6 @@ TEST(Cif, AxisSourcesInOrderOfPreference) {
            {range + "10.03999998", "10 10.02 10.04"}, {range + "10.0399999", disagrees}, {range + "10.041", disagrees},
            {range + "?", "Invalid numeric value \"?\""}},
           [](const std::string& tags) { return axis_text(tags); });
-    EXPECT_EQ(axis_text(scan, 5), "7 8 9.5");  // a column keeps its own length; the reader compares it
     EXPECT_EQ(axis_text(range + "70", 3001), joined(stepped(10, 0.02, 3001)));
     EXPECT_EQ(axis_text(range + "70", 0), "");
 }

@@ -21,9 +21,6 @@ std::string status(const std::string& file, std::uint64_t index = 0) {
     return text.starts_with("Parse error: Bruker RAW: ") ? text.substr(25) : text;
 }
 
-std::string with_u32(std::string file, std::size_t at, std::uint32_t v) { return put_u32(file, at, v), file; }
-std::string with_f64(std::string file, std::size_t at, double v) { return put_f64(file, at, v), file; }
-
 const double nan = std::numeric_limits<double>::quiet_NaN();
 namespace f3 = raw3_field;
 namespace f4 = raw4_field;
@@ -39,8 +36,8 @@ std::vector<float> with_nan_at(std::size_t first, std::size_t n) {
 TEST(Raw, DamagedHeadersAreRefused) {
     const std::string two3 = raw3({Raw3Range{}, Raw3Range{.start = 20.0}});  // ranges at 712 and 1028, 1344 bytes
     const std::string one4 = raw4({Raw4Range{.drives = {Drive{}}}});          // range at 61, drives at 221, 297 bytes
-    auto u3 = [&](std::size_t at, std::uint32_t v) { return with_u32(two3, at, v); };
-    auto u4 = [&](std::size_t at, std::uint32_t v) { return with_u32(one4, r4 + at, v); };
+    auto u3 = [&](std::size_t at, std::uint32_t v) { return with(two3, at, v); };
+    auto u4 = [&](std::size_t at, std::uint32_t v) { return with(one4, r4 + at, v); };
     const std::string finite = "range start and nonzero step must be finite", count = "invalid RAW3 range count ",
                       size = "invalid RAW3 range-header size ", none = "RAW4 file has no measurement ranges",
                       length = "segment type 30 at offset 61 declares invalid length ",
@@ -53,9 +50,9 @@ TEST(Raw, DamagedHeadersAreRefused) {
            {u3(f3::range_count, 0), count + "0"}, {u3(f3::range_count, 4097), count + "4097"},
            {u3(r3 + f3::header_size, 259), size + "259"}, {u3(r3 + f3::header_size, 1048577), size + "1048577"},
            {u3(r3 + f3::header_size, 1048576), "truncated record at offset 712: needs 1048576 bytes, file has 1344"},
-           {with_f64(two3, r3 + f3::start, nan), finite}, {with_f64(two3, r3 + f3::step, -0.0), finite},
+           {with(two3, r3 + f3::start, nan), finite}, {with(two3, r3 + f3::step, -0.0), finite},
            {u3(r3 + f3::varying, 3), "RAW3 data-record size 4 disagrees with varying-parameter bits 0x3 (expected 20)"},
-           {with_u32(u3(r3 + f3::varying, 0x80000000), r3 + f3::record_size, 12),
+           {with(u3(r3 + f3::varying, 0x80000000), r3 + f3::record_size, 12u),
             "RAW3 data-record size 12 disagrees with varying-parameter bits 0x80000000 (expected 12)"},
            {u3(r3 + f3::extra_size, 1048577), "invalid RAW3 extra-record length"},
            // A fault in the second range fails the file whichever range is asked for.
@@ -63,9 +60,9 @@ TEST(Raw, DamagedHeadersAreRefused) {
            {two3 + std::string(50, '\0') + "\1", "unaccounted nonzero bytes after the declared RAW3 ranges"},
            // RAW4: segments stay within the file, drive records within the drive header.
            {one4.substr(0, 61), none}, {raw4({Segment{}, Segment{.type = 7, .length = 8}}), none},
-           {raw4({Segment{.length = 7}}), length + "7"}, {with_u32(raw4({Segment{}}), r4 + 4, 17), length + "17"},
+           {raw4({Segment{.length = 7}}), length + "7"}, {with(raw4({Segment{}}), r4 + 4, 17u), length + "17"},
            {raw4({Segment{.length = 8}}) + std::string("\1\0\0\0\0\0\0", 7), "truncated segment header"},
-           {with_f64(one4, r4 + f4::step, 0.0), finite}, {u4(f4::record_size, 6), "invalid RAW4 data-record size 6"},
+           {with(one4, r4 + f4::step, 0.0), finite}, {u4(f4::record_size, 6), "invalid RAW4 data-record size 6"},
            {u4(f4::drive_size, 1048577), "RAW4 drive header exceeds 1 MiB"},
            {u4(f4::drive_size, 1000), "truncated record at offset 221: needs 1000 bytes, file has 297"},
            {one4 + std::string(5, '\0'), "truncated record at offset 297: needs 160 bytes, file has 302"},

@@ -36,32 +36,28 @@ TEST(Numbers, ShortDecimalsWhereverTheyStand) {
     std::mt19937_64 random(7);
     auto digits = [&](std::size_t n) {
         std::string out;
-        for (std::size_t i = 0; i < n; ++i) out += static_cast<char>('0' + random() % 10);
+        while (n-- > 0) out += static_cast<char>('0' + random() % 10);
         return out;
     };
-    const std::string after[] = {"", " ", "\n", ",", "x", ".", "e", "e5", "E-3", "0", "1234567", "/", ":"};
+    const std::string_view after[] = {"", " ", "\n", ",", "x", ".", "e", "e5", "E-3", "0", "1234567", "/", ":"};
     for (int round = 0; round < 20000; ++round) {
         const std::size_t whole = random() % 10, fraction = random() % 10;
         const bool point = fraction > 0 || random() % 3 == 0;
-        const std::string sign = random() % 4 == 0 ? "-" : "";
-        const std::string number = digits(whole) + (point ? "." + digits(fraction) : "");
-        const std::string text = sign + number + after[random() % std::size(after)];
-        const std::string padded = text + std::string(random() % 10, ' ');
-        const char* end = padded.data() + padded.size();
-        double got = 0;
-        const char* stop = scan_short_decimal(padded.data(), end, got);
-        double want = 0;
-        auto [ptr, ec] = std::from_chars(padded.data() + sign.size(), end, want);
-        if (ec == std::errc()) want = sign.empty() ? want : -want;
-        const std::string_view read(padded.data() + sign.size(), ptr);
-        const auto read_digits = std::count_if(read.begin(), read.end(), [](char c) { return c >= '0' && c <= '9'; });
-        const bool short_form = ec == std::errc() && read.find_first_of("eE") == std::string_view::npos &&
-                                read_digits <= 15 && (ptr == end || (*ptr != 'e' && *ptr != 'E'));
-        if (short_form) EXPECT_NE(stop, nullptr) << text;
+        const std::string sign = random() % 4 == 0 ? "-" : "", head = digits(whole) + (point ? "." : "");
+        const std::string_view tail = after[random() % std::size(after)];
+        const std::string text = sign + head + digits(fraction) + std::string(tail) + std::string(round % 10, ' ');
+        const char *begin = text.data() + sign.size(), *end = text.data() + text.size();
+        double got = 0, want = 0;
+        const char* stop = scan_short_decimal(text.data(), end, got);
+        auto [ptr, ec] = std::from_chars(begin, end, want);
+        // Without an exponent, read or cut short, and with at most 15 digits the scanner must take the number.
+        const auto read_digits = std::count_if(begin, ptr, [](char c) { return c >= '0' && c <= '9'; });
+        if (ec == std::errc() && tail.find_first_of("eE") == std::string_view::npos && read_digits <= 15)
+            EXPECT_NE(stop, nullptr) << text;
         if (stop == nullptr) continue;
         ASSERT_EQ(ec, std::errc()) << text;
         EXPECT_EQ(stop, ptr) << text;
-        EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(want)) << text;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(sign.empty() ? want : -want)) << text;
     }
 }
 
@@ -78,8 +74,9 @@ TEST(Rows, CountByteMatchesACount) {
     }
 }
 
-// How fields split is shown by the readers' own tests (commas, runs of
-// separators, Unicode spaces); what is left here are lines and rows.
+// How fields split, and rows with more columns or an unreadable field, are
+// shown by the readers' own tests (test_chi); what is left here are lines and
+// the rows that lack a field.
 TEST(Rows, LinesAndTheFirstTwoFields) {
     check({{"", ""}, {"a\n", "[a]"}, {"a\r\nb", "[a][b]"}, {"\n\n", "[][]"}, {"a\r", "[a\r]"}, {"a\r\r\n", "[a\r]"}},
           [](const std::string& t) {
@@ -89,15 +86,9 @@ TEST(Rows, LinesAndTheFirstTwoFields) {
               return out;
           });
     // Both of the first two fields must exist before either is read.
-    check({{"12.5 100 7 9", "12.5:100"}, {"12.5", "Parse error: T: missing intensity"},
-           {"  ", "Parse error: T: missing position"}, {"abc", "Parse error: T: missing intensity"},
-           {"abc 1", "Parse error: Invalid numeric value \"abc\""}},
-          [](const std::string& line) {
-              auto r = xy_row(line, "T");
-              return r ? shortest(r->first) + ":" + shortest(r->second) : error_text(r);
-          });
+    check({{"  ", "Parse error: T: missing position"}, {"abc", "Parse error: T: missing intensity"}},
+          [](const std::string& line) { return error_text(xy_row(line, "T")); });
     EXPECT_EQ(error_text(pattern({1, 2, 3}, {1, 2}, "T")), "Parse error: T: no complete x/y pattern found");
-    EXPECT_TRUE(pattern({1}, {2}, "T"));
 }
 
 TEST(Labels, AxisKeysRefusalsAndTheQuotedForm) {
@@ -106,7 +97,6 @@ TEST(Labels, AxisKeysRefusalsAndTheQuotedForm) {
         EXPECT_FALSE(check_axis(refused, "T")) << refused;
     for (const char* accepted : {"2-Theta", "TwoTheta", "", "2θ", "Theta2", "qq"})
         EXPECT_TRUE(check_axis(accepted, "T")) << accepted;
-    EXPECT_EQ(error_text(check_axis("Omega", "RAS")), "Parse error: RAS: axis \"Omega\" is not 2theta in degrees");
     using namespace std::string_literals;
     check({{"abc", "\"abc\""}, {"a\"b\\c'd", "\"a\\\"b\\\\c'd\""}, {"\t\r\n\0"s, "\"\\t\\r\\n\\0\""},
            {"\x01\x7f", "\"\\u{1}\\u{7f}\""}, {"2θ", "\"2θ\""}, {"e\u0301", "\"e\\u{301}\""},

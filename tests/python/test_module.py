@@ -10,7 +10,6 @@ import difrax
 from difrax import Pattern, read, read_bytes
 
 XY = b"10 1\n11 2\n"
-NOT_INCREASING = "Parse error: x values must be finite and strictly increasing"
 Text, Data = type("Text", (str,), {}), type("Data", (bytes,), {})
 Index = type("Index", (), {"__index__": lambda self: 0})
 
@@ -70,7 +69,6 @@ def test_signatures_and_docstrings(obj, signature, doc):
         (lambda: read_bytes(XY, "a.xy", index=-1, block=2), OverflowError, None, "index"),
         # Files that cannot be read: a plain OSError with the system's text.
         (lambda: read("/nonexistent/missing.xy"), OSError, "No such file or directory (os error 2)", None),
-        (lambda: read("."), OSError, "Is a directory (os error 21)", None),
         (lambda: read("a\0b.xy"), OSError, "file name contained an unexpected NUL byte", None),
         # The library's refusals: a ValueError with its display text.
         (lambda: read_bytes(b"", "a.xy"), ValueError, "Parse error: ASCII: no complete x/y pattern found", None),
@@ -78,8 +76,8 @@ def test_signatures_and_docstrings(obj, signature, doc):
         # The largest index converts; the single-pattern reader then refuses it.
         (lambda: read_bytes(XY, "a.xy", index=2**64 - 1), ValueError,
          "Parse error: this format has one pattern; index must be 0", None),
-        (lambda: Pattern([2.0, 1.0], [3.0, 4.0]), ValueError, NOT_INCREASING, None),
-        (lambda: Pattern([1.0, float("nan")], [3.0, 4.0]), ValueError, NOT_INCREASING, None),
+        (lambda: Pattern([2.0, 1.0], [3.0, 4.0]), ValueError,
+         "Parse error: x values must be finite and strictly increasing", None),
         (lambda: Pattern([], []), ValueError, "Parse error: pattern contains no points", None),
         (lambda: Pattern([1.0, 2.0], [1.0]), ValueError, "Parse error: x and y must have the same length", None),
         (lambda: Pattern([1.0], [float("inf")]), ValueError, "Parse error: y values must be finite", None),
@@ -113,9 +111,10 @@ def test_accepted_arguments(call, x):
 
 
 def test_lists_are_fresh_exact_and_read_only():
-    # Equal values may share one float object; values that compare equal but
-    # differ in their bits (signed zeros) must not: hex() tells them apart.
-    y = [0.0, -0.0, 0.0, 5e-324, 1.0, 1.0000000000000002, 1.0, -0.0] * 300
+    # Equal values may share one float object; values that differ in their bits
+    # must not, even where they compare equal (signed zeros: hex() tells them
+    # apart) or take the same slot of the module's table (1.0 and 2264.0).
+    y = [0.0, -0.0, 0.0, 5e-324, 1.0, 1.0000000000000002, 1.0, 2264.0, -0.0] * 300
     x = [float(i) for i in range(len(y))]
     pattern = Pattern(x, y)
     for name, values in (("x", x), ("y", y)):

@@ -1,5 +1,5 @@
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "support.hpp"
 
@@ -13,9 +13,7 @@ std::optional<std::filesystem::path> corpus_dir() {
 
 std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace difrax::testing
