@@ -57,15 +57,8 @@ std::string_view detection_prefix(std::string_view text) {
     return text.substr(0, end);
 }
 
-bool first_word_is(std::string_view line, std::string_view word) {
-    text::Words words(line);
-    std::string_view first;
-    return words.next(first) && first == word;
-}
-
 // The line markers of the text formats, each found at the start of a line
-// after white space. One pass over the lines finds all of them; which one
-// decides is the detection order's business.
+// after white space; which one decides is the detection order's business.
 struct LineMarkers {
     bool ras = false;    // *RAS_DATA_START, *RAS_HEADER_START
     bool data = false;   // data_ (a CIF data block)
@@ -73,26 +66,54 @@ struct LineMarkers {
     bool drive = false;  // _DRIVE= or _DRIVE = (UXD)
 };
 
-LineMarkers line_markers(std::string_view prefix) {
-    LineMarkers found;
-    const char* p = prefix.data();
-    const char* const end = p + prefix.size();
-    while (p != end) {
-        const std::string_view line = text::take_line(p, end);
+// Whether `test` holds for some line of the prefix that begins, after its
+// white space, with `head`. Markers are rare and data rows never begin with
+// one, so `head` is searched for through the window at memchr speed and only
+// the lines it stands on are looked at, each once: a line's trimmed start is
+// one place, so only its first occurrence can stand there. Line starts are
+// searched back no further than the previous occurrence.
+template <class Test>
+bool has_line_starting(std::string_view prefix, std::string_view head, Test&& test) {
+    const char* const end = prefix.data() + prefix.size();
+    std::size_t line_begin = 0, searched = 0;
+    bool looked = false;
+    for (std::size_t at = prefix.find(head); at != std::string_view::npos; at = prefix.find(head, at + 1)) {
+        const std::string_view between = prefix.substr(searched, at - searched);
+        searched = at;
+        if (const std::size_t feed = between.rfind('\n'); feed != std::string_view::npos) {
+            line_begin = static_cast<std::size_t>(between.data() - prefix.data()) + feed + 1;
+            looked = false;
+        }
+        if (looked) continue;
+        looked = true;
         // Nearly every line begins with a printable ASCII character and
         // needs no trimming; the rest go through the Unicode rules.
+        const char* p = prefix.data() + line_begin;
+        const std::string_view line = text::take_line(p, end);
         const bool printable = !line.empty() && line.front() > ' ' && line.front() < 0x7F;
         const std::string_view t = printable ? line : text::trim_start(line);
-        if (t.empty()) continue;
-        switch (t.front()) {
-        case '*': found.ras |= t.starts_with("*RAS_DATA_START") || t.starts_with("*RAS_HEADER_START"); break;
-        case 'd': found.data |= t.starts_with("data_"); break;
-        case 'B': found.bank |= first_word_is(t, "BANK"); break;
-        case '_': found.drive |= t.starts_with("_DRIVE=") || t.starts_with("_DRIVE ="); break;
-        default: break;
-        }
+        if (t.data() == prefix.data() + at && test(t)) return true;
     }
-    return found;
+    return false;
+}
+
+bool first_word_is(std::string_view line, std::string_view word) {
+    text::Words words(line);
+    std::string_view first;
+    return words.next(first) && first == word;
+}
+
+LineMarkers line_markers(std::string_view prefix) {
+    return {
+        .ras = has_line_starting(prefix, "*RAS_",
+                                 [](std::string_view t) {
+                                     return t.starts_with("*RAS_DATA_START") || t.starts_with("*RAS_HEADER_START");
+                                 }),
+        .data = has_line_starting(prefix, "data_", [](std::string_view) { return true; }),
+        .bank = has_line_starting(prefix, "BANK", [](std::string_view t) { return first_word_is(t, "BANK"); }),
+        .drive = has_line_starting(prefix, "_DRIVE",
+                                   [](std::string_view t) { return t.starts_with("_DRIVE=") || t.starts_with("_DRIVE ="); }),
+    };
 }
 
 bool reads_as_number(std::string_view token) { return text::decimal(token).has_value(); }

@@ -65,6 +65,8 @@ TEST(Detection, ReachesTheReaderThatOwnsTheInput) {
         {"  \t*RAS_HEADER_START\n*RAS_INT_START\n5 1\n*RAS_INT_END\n", "RAS 5:1"}, {gsas + ras, "RAS 10:1 11:2"},
         {"_DRIVE=COUPLED\n" + gsas, "GSAS 10:1 10.05:2"}, {"_DRIVE = '2THETA'\n_2THETACOUNTS\n10 1\n", "UXD 10:1"},
         {"BANKS 1 2\n10 1\n", "XY 10:1"},  // BANK must be a word of its own
+        // A marker counts at the start of any line, after white space, not inside one.
+        {"x BANK 2 *RAS_DATA_START\r\n \tBANK 1 2 2 CONS 1000 5\n1 2\n", "GSAS 10:1 10.05:2"},
         {"data_x\n_cell_length_a 1\n", no_pattern},  // CIF needs a _pd_ tag
         {"data_x\n_cell_length_a 1\n", "pdCIF Parse error: pdCIF: no matching block with 2theta and intensity data",
          "a.cif"},
