@@ -45,6 +45,7 @@ private:
 template <class T>
 using Result = std::expected<T, Error>;
 
+// What a reader hands back inside the library (not part of the interface).
 struct Points;
 
 // A validated diffraction pattern: equally long, non-empty, x finite and
@@ -60,7 +61,8 @@ public:
     std::size_t size() const noexcept { return x_.size(); }
 
 private:
-    // Readers whose loops have already made every check take this way in.
+    // The library's own loads: a pattern whose reader made every check while
+    // it stored the values is taken without a second pass.
     friend Result<Pattern> finish(Result<Points> points);
     Pattern(std::vector<double> x, std::vector<double> y) : x_(std::move(x)), y_(std::move(y)) {}
     std::vector<double> x_;
