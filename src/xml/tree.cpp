@@ -262,12 +262,10 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     b.open.emplace_back();
     if (!gather.empty()) {
         // Gathered texts are parts of the input (without document types,
-        // references only shorten them), and every gathered element takes at
-        // least its name and three bytes. Rooms that large are reserved at
-        // once: their pages are touched only as texts arrive, where regrowth
-        // would hold the old and the new copy together.
+        // references only shorten them), so a room of the input's size is
+        // reserved at once: its pages are touched only as texts arrive, where
+        // regrowth would hold the old and the new copy together.
         b.gathered.chars.reserve(input.size());
-        b.gathered.spans.reserve(input.size() / (gather.size() + 3));
     }
 
     XML_SetUserData(b.parser, &b);
