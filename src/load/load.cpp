@@ -38,6 +38,10 @@ void reserve_values(std::vector<double>& values, std::size_t n) {
     advise_huge_pages(values.data(), values.capacity() * sizeof(double));
 }
 
+void release_room(std::vector<double>& values) {
+    if (values.capacity() - values.size() > values.size() / 4 + 64) values.shrink_to_fit();
+}
+
 namespace {
 
 std::unexpected<Error> os_error(int code) {

@@ -31,4 +31,9 @@ void advise_huge_pages(void* data, std::size_t bytes) noexcept;
 // Room for `n` values, advised as above.
 void reserve_values(std::vector<double>& values, std::size_t n);
 
+// Gives back the room reserved beyond the values held when it is more than a
+// quarter of what they take: room judged from an estimate that turned out
+// too large.
+void release_room(std::vector<double>& values);
+
 }  // namespace difrax

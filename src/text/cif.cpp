@@ -262,6 +262,13 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
         take((*value)->text, std::nullopt);
         tokens.pop();
     }
+    // The room was judged from the whole rest of the text, and every block's
+    // columns stay until the file is read: a loop that ends before the text
+    // does gives back what it did not use, or a file of many blocks would hold
+    // room for most of the text in each of them.
+    if (rows >= sample_rows)
+        for (const Target& target : columns)
+            if (target.column && target.convert) release_room(target.column->numbers);
     if (j != 0) return tokens.fault(parse_error("pdCIF: incomplete loop row"));
     if (duplicate) return tokens.fault(parse_error("pdCIF: duplicate loop tag " + *duplicate));
     return {};

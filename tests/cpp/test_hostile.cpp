@@ -230,6 +230,15 @@ std::vector<Hostile> hostile_inputs() {
                     repeat("a line of the note that never ends; no line starts with a semicolon\n", 1'500'000);
          },
          "scan.cif", "pdCIF: unterminated semicolon text field"},
+        // Two thousand blocks, each with a profile loop long enough to be given room for the rest of the text.
+        {"cif_many_profile_blocks",
+         [] {
+             std::string s;
+             for (int i = 0; i < 2000; ++i)
+                 s += "data_b" + std::to_string(i) + "\nloop_ _pd_meas_counts_total\n" + repeat("1234.5 ", 100) + "\n";
+             return s;
+         },
+         "scan.cif", "pdCIF: no matching block with 2theta and intensity data"},
         {"cif_open_quote_100mb", [] { return "data_profile\n_pd_block_note 'it" + repeat("xxxxxxxxxx", 10'000'000); },
          "scan.cif", "pdCIF: unterminated quoted value"},
         // UTF-16 that stops in the middle of a code unit or of a surrogate pair: detection decodes the text
