@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -299,7 +300,7 @@ std::optional<std::uint64_t> parse_index(std::string_view s) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
     for (std::string_view a : args)
         if (a == "-h" || a == "--help") {
@@ -355,4 +356,16 @@ int main(int argc, char** argv) {
         return convert(opts);
     }
     return usage_error("unknown command " + std::string(command) + " (use info or convert)");
+}
+
+// A load that asks for more memory than the system gives ends the run with a
+// message, not with an uncaught exception.
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cout.flush();
+        std::cerr << "difrax: out of memory\n";
+        return exit_refused;
+    }
 }

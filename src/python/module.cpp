@@ -8,6 +8,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -245,6 +247,20 @@ bool options_arguments(PyObject* index, PyObject* block, difrax::ReadOptions& op
     return index_argument(index, options.index) && block_argument(block, options.block);
 }
 
+// Appends a value; memory the system refuses is a MemoryError.
+bool push_value(std::vector<double>& values, double value) noexcept {
+    try {
+        values.push_back(value);
+        return true;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    } catch (const std::length_error&) {
+        PyErr_NoMemory();
+        return false;
+    }
+}
+
 // A sequence other than str, each item converted as float() would.
 bool sequence_argument(PyObject* object, const char* name, std::vector<double>& values) {
     if (PyUnicode_Check(object)) {
@@ -257,11 +273,18 @@ bool sequence_argument(PyObject* object, const char* name, std::vector<double>& 
         note_argument(name);
         return false;
     }
+    // The length is only a hint, and a sequence may claim any length: room
+    // is made for at most 2^20 values at once, and more grows as items come.
     Py_ssize_t size = PyObject_Size(object);
-    if (size < 0)
-        PyErr_Clear();  // only a capacity hint
-    else
-        values.reserve(static_cast<std::size_t>(size));
+    if (size < 0) {
+        PyErr_Clear();
+    } else {
+        try {
+            values.reserve(std::min(static_cast<std::size_t>(size), std::size_t{1} << 20));
+        } catch (const std::bad_alloc&) {
+            // Growing as the items come reports it, if it persists.
+        }
+    }
     PyObject* iterator = PyObject_GetIter(object);
     if (iterator == nullptr) {
         note_argument(name);
@@ -278,7 +301,7 @@ bool sequence_argument(PyObject* object, const char* name, std::vector<double>& 
         double value = PyFloat_AsDouble(item);
         Py_DECREF(item);
         if (value == -1.0 && PyErr_Occurred()) break;
-        values.push_back(value);
+        if (!push_value(values, value)) break;
     }
     Py_DECREF(iterator);
     if (PyErr_Occurred()) {
@@ -441,6 +464,20 @@ PyObject* load_result(PyObject* module, difrax::Result<difrax::Pattern>&& result
     return self;
 }
 
+// Runs one load of the library. Should the system refuse the memory a load
+// asks for, the caller gets a MemoryError instead of the interpreter ending
+// with an uncaught exception.
+template <class Load>
+PyObject* guarded_load(PyObject* module, Load&& load) noexcept {
+    try {
+        return load_result(module, load());
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        return PyErr_NoMemory();
+    }
+}
+
 constexpr const char* read_names[] = {"path", "index", "block"};
 constexpr Parameters read_params{"read()", read_names, 3, 1};
 
@@ -451,7 +488,7 @@ PyObject* read(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
     if (!path) return nullptr;
     difrax::ReadOptions options;
     if (!options_arguments(bound[1], bound[2], options)) return nullptr;
-    return load_result(module, difrax::read_with_options(*path, options));
+    return guarded_load(module, [&] { return difrax::read_with_options(*path, options); });
 }
 
 constexpr const char* read_bytes_names[] = {"data", "filename", "index", "block"};
@@ -466,7 +503,7 @@ PyObject* read_bytes(PyObject* module, PyObject* const* args, Py_ssize_t nargs, 
     if (!filename) return nullptr;
     difrax::ReadOptions options;
     if (!options_arguments(bound[2], bound[3], options)) return nullptr;
-    return load_result(module, difrax::read_bytes_with_options(*data, *filename, options));
+    return guarded_load(module, [&] { return difrax::read_bytes_with_options(*data, *filename, options); });
 }
 
 PyMethodDef read_def = {

@@ -12,6 +12,8 @@ from difrax import Pattern, read, read_bytes
 XY = b"10 1\n11 2\n"
 Text, Data = type("Text", (str,), {}), type("Data", (bytes,), {})
 Index = type("Index", (), {"__index__": lambda self: 0})
+# A sequence whose length is far beyond any memory: only its items count.
+Boastful = type("Boastful", (), {"__len__": lambda self: 2**62, "__getitem__": lambda self, i: [0, 1][i]})
 
 
 def test_contents_in_order():
@@ -103,6 +105,7 @@ def test_errors(call, exc_type, message, note):
         (lambda: read_bytes(XY, "", block="anything"), [10.0, 11.0]),
         (lambda: Pattern(x=(1, 2), y=range(2)), [1.0, 2.0]),
         (lambda: Pattern([Index(), True], [1, 2.5]), [0.0, 1.0]),
+        (lambda: Pattern(Boastful(), [1, 2.5]), [0.0, 1.0]),
     ],
 )
 def test_accepted_arguments(call, x):

@@ -5,6 +5,7 @@ C++ tests; here every input is generated, mostly with the builders."""
 
 import os
 import random
+import subprocess
 import sys
 import sysconfig
 import threading
@@ -119,3 +120,21 @@ def test_many_calls_leave_resident_memory_flat(tmp_path, fmt):
     growth = resident_bytes() - before
     print(f"{fmt}: {4 * LEAK_CALLS} calls, resident growth {growth / 1024:.0f} KiB")
     assert growth < 4 << 20
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer needs more address space")
+def test_memory_the_system_refuses_is_a_memory_error():
+    """A load whose arrays do not fit the address space raises MemoryError and leaves the interpreter running."""
+    script = """if True:
+        import re, resource, difrax
+        data = b"10 1\\n" * 4_000_000
+        size = int(re.search(r"VmSize:\\s+(\\d+)", open("/proc/self/status").read())[1]) * 1024
+        resource.setrlimit(resource.RLIMIT_AS, (size + (40 << 20), resource.getrlimit(resource.RLIMIT_AS)[1]))
+        try:
+            difrax.read_bytes(data, "a.xy")
+        except MemoryError:
+            print("MemoryError", len(difrax.read_bytes(b"10 1\\n11 2\\n", "a.xy").x))
+    """
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert (result.returncode, result.stdout) == (0, "MemoryError 2\n"), result.stderr
+
