@@ -192,9 +192,24 @@ bool is_reference_error(XML_Error code) noexcept {
            code == XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF;
 }
 
-bool is_end_of_input_error(XML_Error code) noexcept {
-    return code == XML_ERROR_NO_ELEMENTS || code == XML_ERROR_UNCLOSED_TOKEN || code == XML_ERROR_PARTIAL_CHAR ||
-           code == XML_ERROR_UNCLOSED_CDATA_SECTION;
+
+// Whether the tag at the start of `tag` closes with "/>": quoted attribute
+// values may hold ">" of their own.
+bool ends_empty_element(std::string_view tag) noexcept {
+    char quote = 0;
+    for (std::size_t i = 1; i < tag.size(); ++i) {
+        const char c = tag[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return tag[i - 1] == '/';
+        } else if (c == '<') {
+            return false;
+        }
+    }
+    return false;
 }
 
 // Turns expat's failure into the builder's message. `text` is the whole
@@ -205,12 +220,17 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     if (b.failure) return *b.failure;
     XML_Error code = XML_GetErrorCode(b.parser);
     bool outside_root = b.open.size() == 1;
-    if (is_end_of_input_error(code) && !outside_root) return Error::parse("truncated XML document");
-    if (code == XML_ERROR_NO_ELEMENTS) return Error::parse("XML must contain exactly one root element");
+    // Expat's "no element found" is the input ending cleanly: inside the root
+    // with elements open, or before any root. Input that ends inside a tag,
+    // comment or CDATA section is the parser's fault like any other.
+    if (code == XML_ERROR_NO_ELEMENTS)
+        return Error::parse(outside_root ? "XML must contain exactly one root element" : "truncated XML document");
 
     std::string_view next = b.input.substr(std::min(b.event_end, b.input.size()));
     while (!next.empty() && is_xml_space(next.front())) next.remove_prefix(1);
-    if (next.starts_with("<!DOCTYPE")) return Error::parse("XML document type declarations are not supported");
+    // Any letter case: <!doctype is a document type declaration all the same.
+    if (next.size() >= 9 && text::ascii_lower(next.substr(0, 9)) == "<!doctype")
+        return Error::parse("XML document type declarations are not supported");
     if (outside_root && next.starts_with("</")) return Error::parse("unexpected XML closing element");
     if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT || (outside_root && !next.empty() && next.front() != '<'))
         return Error::parse("XML must contain exactly one root element");
@@ -220,14 +240,18 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     std::string detail = std::string(XML_ErrorString(code)) + " at " + position(text, offset + error_at);
 
     // A start tag that expat did not report: its attributes failed, unless
-    // the fault lies in the tag's name.
+    // the fault lies in the tag's name (a "<" with no name is no tag). The
+    // nesting limit is judged before the attributes are read, so a start tag
+    // that would stand too deep fails for its depth.
     bool in_start_tag = next.size() > 1 && next[0] == '<' && std::strchr("/!?", next[1]) == nullptr;
     if (in_start_tag) {
         std::size_t tag_start = b.input.size() - next.size();
         std::size_t name_end = next.find_first_of(" \t\r\n/>");
-        bool past_name = name_end != std::string_view::npos && error_at >= tag_start + name_end;
-        if (is_reference_error(code) || code == XML_ERROR_DUPLICATE_ATTRIBUTE || past_name)
+        bool past_name = name_end != std::string_view::npos && name_end > 1 && error_at >= tag_start + name_end;
+        if (is_reference_error(code) || code == XML_ERROR_DUPLICATE_ATTRIBUTE || past_name) {
+            if (b.open.size() > max_open && !ends_empty_element(next)) return Error::parse("XML nesting exceeds 128 elements");
             return Error::parse("XML attribute: " + detail);
+        }
     }
     if (is_reference_error(code)) return Error::parse("XML entity: " + detail);
     return Error::parse("XML parse: " + detail);

@@ -50,16 +50,21 @@ TEST(Tree, RootsAndRefusals) {
            {"<p:r:s q:k=\"1\" k=\"2\" xmlns:p=\"urn:p\" xmlns=\"urn:d\" a:b:c=\"3\"/>",
             "r:s k=1 k=2 p=urn:p xmlns=urn:d c=3[]"},
            {"<?xml version=\"1.0\"?><!--a--> ", one_root}, {"<a/><b/>", one_root}, {"x<a/>", one_root},
-           {"<a/></b>", "unexpected XML closing element"}, {"<a>", truncated}, {"<a><![CDATA[x", truncated},
-           {"<a>x & y</a>", "XML parse: ..."},
+           {"<a/></b>", "unexpected XML closing element"}, {"<a>", truncated}, {"<a>text", truncated},
+           // Input that ends inside a tag, comment or CDATA section is a parse fault, not a clean end.
+           {"<a><![CDATA[x", "XML parse: ..."}, {"<a><b", "XML parse: ..."}, {"<a><!-- x", "XML parse: ..."},
+           {"<a>x & y</a>", "XML parse: ..."}, {"<a>x < y</a>", "XML parse: ..."},
            // References that cannot be resolved, in text and in attribute values.
            {"<r>&foo;</r>", "XML entity: ..."}, {"<r>&#0;</r>", "XML entity: ..."},
            {"<r><s a=\"1\" b=\"&#0;\"/></r>", attribute}, {"<r a=\"1\" a=\"2\"/>", attribute}, {"<r a=1/>", attribute},
            // A document type declaration is refused after the root too (before it: test_hostile).
            {"<r/><!DOCTYPE r>", "XML document type declarations are not supported"},
+           {"<!doctype r><r/>", "XML document type declarations are not supported"},
            // The nesting limit counts start tags only.
            {nested(128, "<leaf/><leaf x=\"1\" />"), "e[]"}, {nested(129), too_deep},
-           {nested(128, "<e></e>"), too_deep}},
+           {nested(128, "<e></e>"), too_deep},
+           // Depth is judged before attributes, and not for an empty-element tag.
+           {nested(128, "<e a=\"1\" a=\"2\"></e>"), too_deep}, {nested(128, "<e a=\">\" a=\"2\"/>"), attribute}},
           tree);
 }
 
