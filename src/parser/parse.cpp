@@ -125,7 +125,8 @@ bool is_chi_header_line(std::string_view line) {
     std::string_view first, second;
     words.next(first);
     if (!reads_as_number(first)) return true;
-    return !(words.next(second) && reads_as_number(second));
+    // A number alone is a value, not a header: a number followed by a word is a header.
+    return words.next(second) && !reads_as_number(second);
 }
 
 // Lines 1-3 are header lines, line 4 holds the point count (and optionally

@@ -77,6 +77,7 @@ TEST(Detection, ReachesTheReaderThatOwnsTheInput) {
         {"10 8.8 100 1 0 0\n11 8.0 50 1 1 0\n12 7.3 20 -1 1 1\n", dif, "a.dif"},
         {long_chi, "CHI " + one, "", 1}, {long_chi + "1 1\n", "XY " + one, "", 1},
         {"title\n2theta\nI\n3\n10 1\n11 2\n", "XY 10:1 11:2"},  // the count does not match
+        {"5\nx\ny\n2\n1 2\nabc def\n", "XY 1:2"},  // a number alone is no header line
         // A NUL byte refuses text only where no content marker was found.
         {"10 1\n\0"s, "Unknown format", "a.ras"}, {"title\n2theta\n\0\0\0\n2\n10 1\n11 2\n"s, "CHI 10:1 11:2"},
     };
