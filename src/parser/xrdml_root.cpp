@@ -1,79 +1,90 @@
 // The XRDML content test: is the first element of the document an
-// xrdMeasurements element (any namespace prefix)? Only the document's prolog
-// and its first start tag are parsed.
-#include <expat.h>
-
-#include <algorithm>
-#include <cstring>
+// xrdMeasurements element (any namespace prefix)? Only the prolog and the
+// first tag are looked at, token by token as a pull parser delivers them:
+// declarations, processing instructions, comments, a document type
+// declaration and blank text are passed over, and the first start tag
+// decides. Nothing else of the document is checked here; the XRDML reader
+// parses it in full.
+#include <string_view>
 
 #include "parser/parse.hpp"
+#include "text/rules.hpp"
 #include "text/unicode.hpp"
 
 namespace difrax::parser {
 namespace {
 
-struct RootProbe {
-    XML_Parser parser;
-    bool decided = false;
-    bool answer = false;
-
-    void decide(bool value) {
-        if (decided) return;
-        decided = true;
-        answer = value;
-        XML_StopParser(parser, XML_FALSE);
-    }
-};
-
-bool ascii_blank(const XML_Char* s, int len) {
-    for (int i = 0; i < len; ++i) {
-        char c = s[i];
+bool ascii_blank(std::string_view text) {
+    for (char c : text)
         if (c != ' ' && c != '\t' && c != '\n' && c != '\f' && c != '\r') return false;
-    }
     return true;
 }
 
-void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char**) {
-    auto* probe = static_cast<RootProbe*>(data);
-    const char* local = std::strchr(name, ':');
-    probe->decide(std::strcmp(local ? local + 1 : name, "xrdMeasurements") == 0);
+// Where the tag that starts at `from` ends, just past its ">": quoted
+// attribute values may hold ">" of their own. npos when it never ends.
+std::size_t tag_end(std::string_view text, std::size_t from) {
+    char quote = 0;
+    for (std::size_t i = from + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return std::string_view::npos;
 }
 
-void XMLCALL on_text(void* data, const XML_Char* s, int len) {
-    if (!ascii_blank(s, len)) static_cast<RootProbe*>(data)->decide(false);
+// A document type declaration ends at the ">" that balances its "<": an
+// internal subset holds declarations of its own in angle brackets.
+std::size_t doctype_end(std::string_view text, std::size_t from) {
+    std::size_t depth = 0;
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (text[i] == '<') ++depth;
+        if (text[i] == '>' && --depth == 0) return i + 1;
+    }
+    return std::string_view::npos;
 }
 
-void XMLCALL on_other(void* data) { static_cast<RootProbe*>(data)->decide(false); }
-void XMLCALL on_end(void* data, const XML_Char*) { static_cast<RootProbe*>(data)->decide(false); }
+// Just past `close`, searched from `from`; npos when it never comes.
+std::size_t past(std::string_view text, std::size_t from, std::string_view close) {
+    std::size_t at = text.find(close, from);
+    return at == std::string_view::npos ? at : at + close.size();
+}
 
 }  // namespace
 
 bool has_xrdml_root(std::string_view text) {
-    std::string_view rest = text::trim_start(text);
-    if (rest.empty() || rest.front() != '<') return false;
-
-    XML_Parser parser = XML_ParserCreate("UTF-8");
-    if (!parser) return false;
-    RootProbe probe{parser};
-    XML_SetUserData(parser, &probe);
-    XML_SetElementHandler(parser, on_start, on_end);
-    XML_SetCharacterDataHandler(parser, on_text);
-    XML_SetStartCdataSectionHandler(parser, on_other);
-    // Entity references are never expanded here: the probe stops at the first
-    // element, and no external DTD is ever read.
-    XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
-
-    constexpr std::size_t chunk = 64 * 1024;
+    text = text::trim_start(text);
+    if (text.empty() || text.front() != '<') return false;
     std::size_t pos = 0;
-    while (!probe.decided) {
-        std::size_t n = std::min(chunk, rest.size() - pos);
-        bool last = pos + n == rest.size();
-        if (XML_Parse(parser, rest.data() + pos, static_cast<int>(n), last) == XML_STATUS_ERROR) break;
-        pos += n;
-        if (last) break;
+    while (pos < text.size()) {
+        const std::string_view rest = text.substr(pos);
+        if (rest.front() != '<') {
+            // Text before the first element: blank, or no XML document of ours.
+            const std::size_t next = text.find('<', pos);
+            if (!ascii_blank(text.substr(pos, next == std::string_view::npos ? next : next - pos))) return false;
+            pos = next;
+            continue;
+        }
+        if (rest.starts_with("<?")) {
+            pos = past(text, pos + 2, "?>");
+        } else if (rest.starts_with("<!--")) {
+            pos = past(text, pos + 4, "-->");
+        } else if (rest.size() >= 9 && text::ascii_lower(rest.substr(0, 9)) == "<!doctype") {
+            pos = doctype_end(text, pos);
+        } else if (rest.starts_with("<!") || rest.starts_with("</")) {
+            return false;  // a CDATA section, an end tag or no token at all
+        } else {
+            if (tag_end(text, pos) == std::string_view::npos) return false;
+            std::string_view name = rest.substr(1, rest.find_first_of(" \t\n\r/>", 1) - 1);
+            if (std::size_t colon = name.find(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
+            return name == "xrdMeasurements";
+        }
     }
-    XML_ParserFree(parser);
-    return probe.decided && probe.answer;
+    return false;
 }
 
 }  // namespace difrax::parser

@@ -89,10 +89,14 @@ TEST(Detection, ReachesTheReaderThatOwnsTheInput) {
 TEST(Detection, XrdmlRootIsTheFirstElementAndExtensionTheLastComponent) {
     for (const char* yes : {"<!DOCTYPE r><xrdMeasurements>", "<xrdMeasurements><unclosed></wrong>",
                             " \n<?xml version=\"1.0\"?><!--c--><?pi x?>\n<p:xrdMeasurements xmlns:p=\"u\">",
-                            "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><xrdMeasurements>"})
+                            "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><xrdMeasurements>",
+                            // Only the first tag's name counts, and form feeds are blank text.
+                            "<?xml version=\"1.0\"?>\f<!doctype r [<!ENTITY e \"x\">]><xrdMeasurements a=1 a='>'>"})
         EXPECT_TRUE(has_xrdml_root(yes)) << yes;
     for (const char* no : {"", "x<xrdMeasurements/>", "<XrdMeasurements/>", "<a/><xrdMeasurements/>",
-                           "<a><xrdMeasurements/></a>", "<?xml version=\"1.0\"?>", "\xEF\xBB\xBF<xrdMeasurements/>"})
+                           "<a><xrdMeasurements/></a>", "<?xml version=\"1.0\"?>", "\xEF\xBB\xBF<xrdMeasurements/>",
+                           "<![CDATA[x]]><xrdMeasurements/>", "<!-- open <xrdMeasurements/>", "<xrdMeasurements",
+                           "&amp;<xrdMeasurements/>", "<?xml?>\u00A0<xrdMeasurements/>"})
         EXPECT_FALSE(has_xrdml_root(no)) << no;
     // The extension is that of the last path component, lower-cased.
     check({{"dir/scan.XY", "xy"}, {"scan.tar.GZ", "gz"}, {".bashrc", ""}, {"scan.", ""}, {"dir.d/scan", ""},
