@@ -136,8 +136,17 @@ bool bind_keyword(const Parameters& params, PyObject* keyword, PyObject* value, 
 // After the keywords: too many positional arguments, then missing required ones.
 bool check_counts(const Parameters& params, Py_ssize_t nargs, PyObject** bound) {
     if (nargs > params.positional) {
-        PyErr_Format(PyExc_TypeError, "%s takes %d positional argument%s but %zd were given", params.function,
-                     params.positional, plural(params.positional), nargs);
+        // As the interpreter says it, naming keyword-only arguments given too:
+        // "read() takes 1 positional argument but 2 positional arguments (and
+        // 1 keyword-only argument) were given".
+        Py_ssize_t keyword_only = 0;
+        for (int i = params.positional; i < params.count; ++i) keyword_only += bound[i] != nullptr;
+        std::string given;
+        if (keyword_only > 0)
+            given = std::string(" positional argument") + plural(nargs) + " (and " + std::to_string(keyword_only) +
+                    " keyword-only argument" + plural(keyword_only) + ")";
+        PyErr_Format(PyExc_TypeError, "%s takes %d positional argument%s but %zd%s were given", params.function,
+                     params.positional, plural(params.positional), nargs, given.c_str());
         return false;
     }
     // At most two positional parameters, so the names join with " and ".
