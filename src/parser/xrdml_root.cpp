@@ -10,6 +10,7 @@
 #include "parser/parse.hpp"
 #include "text/rules.hpp"
 #include "text/unicode.hpp"
+#include "xml/tree.hpp"
 
 namespace difrax::parser {
 namespace {
@@ -18,23 +19,6 @@ bool ascii_blank(std::string_view text) {
     for (char c : text)
         if (c != ' ' && c != '\t' && c != '\n' && c != '\f' && c != '\r') return false;
     return true;
-}
-
-// Where the tag that starts at `from` ends, just past its ">": quoted
-// attribute values may hold ">" of their own. npos when it never ends.
-std::size_t tag_end(std::string_view text, std::size_t from) {
-    char quote = 0;
-    for (std::size_t i = from + 1; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return i + 1;
-        }
-    }
-    return std::string_view::npos;
 }
 
 // A document type declaration ends at the ">" that balances its "<": an
@@ -78,7 +62,7 @@ bool has_xrdml_root(std::string_view text) {
         } else if (rest.starts_with("<!") || rest.starts_with("</")) {
             return false;  // a CDATA section, an end tag or no token at all
         } else {
-            if (tag_end(text, pos) == std::string_view::npos) return false;
+            if (xml::tag_end(text, pos) == std::string_view::npos) return false;
             std::string_view name = rest.substr(1, rest.find_first_of(" \t\n\r/>", 1) - 1);
             if (std::size_t colon = name.find(':'); colon != std::string_view::npos) name.remove_prefix(colon + 1);
             return name == "xrdMeasurements";

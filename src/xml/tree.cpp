@@ -193,25 +193,6 @@ bool is_reference_error(XML_Error code) noexcept {
 }
 
 
-// Whether the tag at the start of `tag` closes with "/>": quoted attribute
-// values may hold ">" of their own.
-bool ends_empty_element(std::string_view tag) noexcept {
-    char quote = 0;
-    for (std::size_t i = 1; i < tag.size(); ++i) {
-        const char c = tag[i];
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return tag[i - 1] == '/';
-        } else if (c == '<') {
-            return false;
-        }
-    }
-    return false;
-}
-
 // Turns expat's failure into the builder's message. `text` is the whole
 // decoded text and `offset` where the fed input starts in it. The token expat
 // failed on begins after the last reported event (and, outside the root,
@@ -249,7 +230,9 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
         std::size_t name_end = next.find_first_of(" \t\r\n/>");
         bool past_name = name_end != std::string_view::npos && name_end > 1 && error_at >= tag_start + name_end;
         if (is_reference_error(code) || code == XML_ERROR_DUPLICATE_ATTRIBUTE || past_name) {
-            if (b.open.size() > max_open && !ends_empty_element(next)) return Error::parse("XML nesting exceeds 128 elements");
+            const std::size_t end = tag_end(next, 0);
+            const bool empty_element = end != std::string_view::npos && next.substr(0, end).ends_with("/>");
+            if (b.open.size() > max_open && !empty_element) return Error::parse("XML nesting exceeds 128 elements");
             return Error::parse("XML attribute: " + detail);
         }
     }
@@ -317,6 +300,21 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     if (holder.children.size() != 1 || !text::trim(holder.text).empty())
         return parse_error("XML must contain exactly one root element");
     return Document{std::move(holder.children.front()), std::move(b.gathered)};
+}
+
+std::size_t tag_end(std::string_view text, std::size_t from) {
+    char quote = 0;
+    for (std::size_t i = from + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return i + 1;
+        }
+    }
+    return std::string_view::npos;
 }
 
 Result<double> number(std::string_view text) {

@@ -66,6 +66,10 @@ Result<Element> document(std::span<const std::byte> bytes);
 // Datum elements) then cost their text alone, not an element each.
 Result<Document> document(std::span<const std::byte> bytes, std::string_view gather);
 
+// Where the tag that starts at `from` (its "<") ends, just past its ">";
+// quoted attribute values may hold ">" of their own. npos when it never ends.
+std::size_t tag_end(std::string_view text, std::size_t from);
+
 // Trimmed decimal number, finite ("invalid numeric value ...",
 // "non-finite numeric value").
 Result<double> number(std::string_view text);
