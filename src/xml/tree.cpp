@@ -62,8 +62,12 @@ constexpr std::size_t chunk_size = std::size_t{1} << 16;
 // What the expat callbacks share while one document is read.
 struct Builder {
     XML_Parser parser;
-    // The text as fed to expat; byte indexes reported by expat point into it.
+    // The text as fed to expat, after `prefix` bytes of its own; byte
+    // indexes reported by expat, less `prefix`, point into it.
     std::string_view input;
+    std::size_t prefix = 0;
+    // Whether the holder's own start tag (the prefix) has been seen.
+    bool holder_open = false;
     // The holder (the document itself) and the open elements, innermost last.
     std::vector<Element> open;
     // Elements with this name below the root are gathered (none when empty).
@@ -77,10 +81,17 @@ struct Builder {
 
 Builder& builder(void* data) noexcept { return *static_cast<Builder*>(data); }
 
-void mark(Builder& b) noexcept {
+// Where expat is in the input, or npos within the prefix or outside any event.
+std::size_t input_index(const Builder& b) noexcept {
     auto index = XML_GetCurrentByteIndex(b.parser);
-    if (index < 0) return;
-    b.event_end = static_cast<std::size_t>(index) + static_cast<std::size_t>(XML_GetCurrentByteCount(b.parser));
+    if (index < 0 || static_cast<std::size_t>(index) < b.prefix) return std::string_view::npos;
+    return static_cast<std::size_t>(index) - b.prefix;
+}
+
+void mark(Builder& b) noexcept {
+    std::size_t index = input_index(b);
+    if (index == std::string_view::npos) return;
+    b.event_end = index + static_cast<std::size_t>(XML_GetCurrentByteCount(b.parser));
 }
 
 void stop(Builder& b, std::string message) noexcept {
@@ -91,10 +102,10 @@ void stop(Builder& b, std::string message) noexcept {
 // Expat reports an empty-element tag as a start and an end; the tag's own
 // bytes tell the two apart.
 bool is_empty_element_tag(const Builder& b) noexcept {
-    auto index = XML_GetCurrentByteIndex(b.parser);
+    std::size_t index = input_index(b);
     int count = XML_GetCurrentByteCount(b.parser);
-    if (index < 0 || count < 2) return false;
-    return b.input.substr(static_cast<std::size_t>(index), static_cast<std::size_t>(count)).ends_with("/>");
+    if (index == std::string_view::npos || count < 2) return false;
+    return b.input.substr(index, static_cast<std::size_t>(count)).ends_with("/>");
 }
 
 // The name after the first ":", an attribute key after the last: prefixes are
@@ -120,6 +131,10 @@ bool gathers(const Builder& b, std::string_view name) noexcept {
 
 void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attributes) noexcept {
     Builder& b = builder(data);
+    if (!b.holder_open) {
+        b.holder_open = true;
+        return;
+    }
     if (b.failure) return;
     mark(b);
     if (b.open.size() > max_open && !is_empty_element_tag(b)) {
@@ -216,8 +231,7 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT || (outside_root && !next.empty() && next.front() != '<'))
         return Error::parse("XML must contain exactly one root element");
 
-    auto at = XML_GetCurrentByteIndex(b.parser);
-    std::size_t error_at = at < 0 ? b.input.size() : std::min(static_cast<std::size_t>(at), b.input.size());
+    std::size_t error_at = std::min(input_index(b), b.input.size());
     std::string detail = std::string(XML_ErrorString(code)) + " at " + position(text, offset + error_at);
 
     // A start tag that expat did not report: its attributes failed, unless
@@ -255,16 +269,23 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     if (!decoded) return std::unexpected(decoded.error());
     std::string_view text = decoded->view();
 
-    // White space around the root is harmless; leaving it out lets an XML
-    // declaration after leading blank lines stand, and spares expat white
-    // space that it would not accept outside the root (no-break spaces).
+    // The document is read as the content of an element of the builder's
+    // own, the holder, so that what stands beside the root comes as events
+    // like any other: text (Unicode white space included) goes to the
+    // holder's text, a second root becomes its second child, and a fault
+    // further on (an element left open, an unknown entity) is still found.
+    // The XML declaration, which may only open a document, is passed over
+    // here; its encoding plays no part, the text being UTF-8 already.
     std::string_view input = text::trim(text);
-    std::size_t offset = input.empty() ? 0 : static_cast<std::size_t>(input.data() - text.data());
+    if (input.starts_with("<?xml") && (input.size() == 5 || std::strchr(" \t\r\n?", input[5]) != nullptr)) {
+        if (std::size_t end = input.find("?>", 5); end != std::string_view::npos) input.remove_prefix(end + 2);
+    }
+    std::size_t offset = input.empty() ? text.size() : static_cast<std::size_t>(input.data() - text.data());
+    constexpr std::string_view holder_tag = "<_>";
 
-    // The encoding is fixed: the text is UTF-8 whatever its declaration says.
     ParserHandle parser(XML_ParserCreate("UTF-8"), &XML_ParserFree);
     if (!parser) return parse_error("XML parse: out of memory");
-    Builder b{parser.get(), input, {}, gather, {}, 0, std::nullopt};
+    Builder b{parser.get(), input, holder_tag.size(), false, {}, gather, {}, 0, std::nullopt};
     b.open.reserve(max_open + 2);
     b.open.emplace_back();
     if (!gather.empty()) {
@@ -285,12 +306,18 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     XML_SetStartDoctypeDeclHandler(b.parser, on_doctype);
     XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
+    if (XML_Parse(b.parser, holder_tag.data(), static_cast<int>(holder_tag.size()), XML_FALSE) != XML_STATUS_OK)
+        return parse_error("XML parse: out of memory");
     std::size_t pos = 0;
     for (;;) {
         std::size_t n = input.size() <= whole_size ? input.size() : std::min(chunk_size, input.size() - pos);
         bool last = pos + n == input.size();
-        if (XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) != XML_STATUS_OK || b.failure)
-            return std::unexpected(failure(b, text, offset));
+        if (XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) != XML_STATUS_OK || b.failure) {
+            // The holder is never closed: expat's "no element found" with
+            // nothing but the holder open is the input's clean end.
+            bool clean_end = last && !b.failure && b.open.size() == 1 && XML_GetErrorCode(b.parser) == XML_ERROR_NO_ELEMENTS;
+            if (!clean_end) return std::unexpected(failure(b, text, offset));
+        }
         pos += n;
         if (last) break;
     }

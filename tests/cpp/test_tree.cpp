@@ -51,6 +51,10 @@ TEST(Tree, RootsAndRefusals) {
             "r:s k=1 k=2 p=urn:p xmlns=urn:d c=3[]"},
            {"<?xml version=\"1.0\"?><!--a--> ", one_root}, {"<a/><b/>", one_root}, {"x<a/>", one_root},
            {"<a/></b>", "unexpected XML closing element"}, {"<a>", truncated}, {"<a>text", truncated},
+           // What stands beside the root is read on: a later fault outranks the count of roots.
+           {"<a/><b>", truncated}, {"x<a>", truncated}, {"x</a>", "unexpected XML closing element"},
+           {"x<!DOCTYPE r><r/>", "XML document type declarations are not supported"}, {"<a/><b>&c;</b>", "XML entity: ..."},
+           {"<?xml version=\"1.0\"?>\n\u00A0\n<r/>\u3000<!--c-->\u00A0", "r[]"}, {"<?xml?><r/>", "r[]"},
            // Input that ends inside a tag, comment or CDATA section is a parse fault, not a clean end.
            {"<a><![CDATA[x", "XML parse: ..."}, {"<a><b", "XML parse: ..."}, {"<a><!-- x", "XML parse: ..."},
            {"<a>x & y</a>", "XML parse: ..."}, {"<a>x < y</a>", "XML parse: ..."},
