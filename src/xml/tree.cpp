@@ -207,20 +207,18 @@ bool is_reference_error(XML_Error code) noexcept {
            code == XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF;
 }
 
-
 // Turns expat's failure into the builder's message. `text` is the whole
 // decoded text and `offset` where the fed input starts in it. The token expat
-// failed on begins after the last reported event (and, outside the root,
-// after white space that expat reports to nobody).
+// failed on begins after the last reported event.
 Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     if (b.failure) return *b.failure;
     XML_Error code = XML_GetErrorCode(b.parser);
     bool outside_root = b.open.size() == 1;
-    // Expat's "no element found" is the input ending cleanly: inside the root
-    // with elements open, or before any root. Input that ends inside a tag,
-    // comment or CDATA section is the parser's fault like any other.
-    if (code == XML_ERROR_NO_ELEMENTS)
-        return Error::parse(outside_root ? "XML must contain exactly one root element" : "truncated XML document");
+    // Expat's "no element found" is the input ending cleanly with elements
+    // open (the holder alone open is the document's own end, taken by the
+    // caller). Input that ends inside a tag, comment or CDATA section is the
+    // parser's fault like any other.
+    if (code == XML_ERROR_NO_ELEMENTS) return Error::parse("truncated XML document");
 
     std::string_view next = b.input.substr(std::min(b.event_end, b.input.size()));
     while (!next.empty() && is_xml_space(next.front())) next.remove_prefix(1);
@@ -228,7 +226,9 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     if (next.size() >= 9 && text::ascii_lower(next.substr(0, 9)) == "<!doctype")
         return Error::parse("XML document type declarations are not supported");
     if (outside_root && next.starts_with("</")) return Error::parse("unexpected XML closing element");
-    if (code == XML_ERROR_JUNK_AFTER_DOC_ELEMENT || (outside_root && !next.empty() && next.front() != '<'))
+    // Text beside the root that expat cannot take (a bare "&", a control
+    // character) counts as text outside the root.
+    if (outside_root && !next.empty() && next.front() != '<')
         return Error::parse("XML must contain exactly one root element");
 
     std::size_t error_at = std::min(input_index(b), b.input.size());
