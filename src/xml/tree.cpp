@@ -277,9 +277,10 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     // The XML declaration, which may only open a document, is passed over
     // here; its encoding plays no part, the text being UTF-8 already.
     std::string_view input = text::trim(text);
-    if (input.starts_with("<?xml") && (input.size() == 5 || std::strchr(" \t\r\n?", input[5]) != nullptr)) {
-        if (std::size_t end = input.find("?>", 5); end != std::string_view::npos) input.remove_prefix(end + 2);
-    }
+    const bool declared =
+        input.starts_with("<?xml") && (input.size() == 5 || std::string_view(" \t\r\n?").contains(input[5]));
+    if (std::size_t end = declared ? input.find("?>", 5) : std::string_view::npos; end != std::string_view::npos)
+        input.remove_prefix(end + 2);
     std::size_t offset = input.empty() ? text.size() : static_cast<std::size_t>(input.data() - text.data());
     constexpr std::string_view holder_tag = "<_>";
 
@@ -315,7 +316,8 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
         if (XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) != XML_STATUS_OK || b.failure) {
             // The holder is never closed: expat's "no element found" with
             // nothing but the holder open is the input's clean end.
-            bool clean_end = last && !b.failure && b.open.size() == 1 && XML_GetErrorCode(b.parser) == XML_ERROR_NO_ELEMENTS;
+            bool clean_end =
+                last && !b.failure && b.open.size() == 1 && XML_GetErrorCode(b.parser) == XML_ERROR_NO_ELEMENTS;
             if (!clean_end) return std::unexpected(failure(b, text, offset));
         }
         pos += n;
