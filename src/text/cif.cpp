@@ -277,16 +277,23 @@ Result<void> read_loop(Tokens& tokens, CifBlock& block, CifNumericTags numeric) 
 // Data blocks in file order: data_ opens a block, and its tag/value pairs
 // and loops fill it until the next one.
 template <class Tokens>
-Result<std::vector<CifBlock>> group(Tokens& tokens, CifNumericTags numeric) {
+Result<std::vector<CifBlock>> group(Tokens& tokens, CifNumericTags numeric, const CifKeep& keep) {
     std::vector<CifBlock> blocks;
+    auto finish_block = [&] {
+        if (keep && !blocks.empty() && !keep(blocks.back())) blocks.pop_back();
+    };
     for (;;) {
         auto next = tokens.peek();
         if (!next) return std::unexpected(std::move(next.error()));
-        if (!*next) return blocks;
+        if (!*next) {
+            finish_block();
+            return blocks;
+        }
         const CifToken token = **next;
         tokens.pop();
         if (token.quoted) return tokens.fault(unexpected_token(token));
         if (starts_with_word(token.text, "data_")) {
+            finish_block();
             blocks.emplace_back().name = token.text.substr(5);
         } else if (is_word(token.text, "loop_")) {
             if (blocks.empty()) return tokens.fault(parse_error("pdCIF: loop precedes a data block"));
@@ -337,12 +344,12 @@ Result<std::vector<CifToken>> cif_tokens(std::string_view text) {
 
 Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens, CifNumericTags numeric) {
     SplitTokens source{tokens, 0};
-    return group(source, numeric);
+    return group(source, numeric, {});
 }
 
-Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags numeric) {
+Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags numeric, const CifKeep& keep) {
     TextTokens source{text, 0, std::nullopt};
-    return group(source, numeric);
+    return group(source, numeric, keep);
 }
 
 }  // namespace difrax::text

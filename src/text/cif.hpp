@@ -10,11 +10,11 @@
 #include <cstddef>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "difrax/difrax.hpp"
@@ -34,13 +34,11 @@ struct CifToken {
     bool control() const noexcept;
 };
 
-// Hashing that lets the tag maps be searched with a string_view.
-struct CifTagHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
+// Tags in order, searched with a string_view. An ordered map, not a hash
+// table: tags are the file's own text, and a file whose tags were made to
+// share one hash value would turn every insertion into a walk of them all.
 template <class Value>
-using CifTagMap = std::unordered_map<std::string, Value, CifTagHash, std::equal_to<>>;
+using CifTagMap = std::map<std::string, Value, std::less<>>;
 
 // A loop column. The columns a reader will convert (profiles of 10^6 points)
 // are converted with cif_number as their values arrive, which is what the
@@ -75,12 +73,17 @@ Result<std::vector<CifToken>> cif_tokens(std::string_view text);
 // stop_ are passed over.
 Result<std::vector<CifBlock>> cif_blocks(std::span<const CifToken> tokens, CifNumericTags numeric = {});
 
+// Whether a finished block stays in the result (all do when empty).
+using CifKeep = std::function<bool(const CifBlock&)>;
+
 // The blocks of CIF text: the result and the first error of
 // cif_blocks(cif_tokens(text)), with each token grouped as soon as it is
 // split instead of all of them held at once. A grouping fault is reported
 // only when the rest of the text splits cleanly, since a splitting fault
-// anywhere takes precedence.
-Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags numeric = {});
+// anywhere takes precedence. Blocks that `keep` refuses are let go as soon
+// as they end: the rest of the text is still grouped for its faults.
+Result<std::vector<CifBlock>> cif_blocks(std::string_view text, CifNumericTags numeric = {},
+                                         const CifKeep& keep = {});
 
 // A CIF number, with an optional standard uncertainty in parentheses that is
 // dropped: 12.345(6) is 12.345, 1.5(2)e3 is 1500.

@@ -2,6 +2,7 @@
 // or processed intensities in a loop, and its 2theta axis either as a loop
 // column of angles or as a start, step and end given once. Structure and
 // publication blocks of the same file carry no profile and are passed over.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -49,6 +50,17 @@ constexpr std::string_view numeric_tags[] = {"_pd_proc_intensity_total", "_pd_me
                                              "_pd_meas_counts_total", "_pd_proc_2theta_corrected",
                                              "_pd_meas_2theta_scan"};
 constexpr std::span<const std::string_view> intensity_tags = std::span(numeric_tags).first<3>();
+
+// Whether a block can hold the profile asked for: its name holds the text
+// of the block option, and it has a non-empty intensity column. Every other
+// block is passed over.
+bool may_hold_profile(const CifBlock& candidate, const std::optional<std::string>& block) {
+    if (block && candidate.name.find(*block) == std::string_view::npos) return false;
+    return std::ranges::any_of(intensity_tags, [&](std::string_view tag) {
+        auto it = candidate.loop_columns.find(tag);
+        return it != candidate.loop_columns.end() && it->second.size != 0;
+    });
+}
 
 // Each angle is computed from the start, never by adding steps up, so the
 // error does not grow along the scan. The end, when given, must match the
@@ -141,11 +153,12 @@ Result<std::optional<std::vector<double>>> cif_2theta_axis(CifBlock& block, std:
 Result<Points> parse_pdcif(std::span<const std::byte> data, const std::optional<std::string>& block) {
     auto decoded = decode(data);
     if (!decoded) return std::unexpected(std::move(decoded.error()));
-    auto blocks = cif_blocks(decoded->view(), pdcif_numeric_tags);
+    // Blocks without a profile (publication, structure) are let go as they end.
+    auto blocks = cif_blocks(decoded->view(), pdcif_numeric_tags,
+                             [&](const CifBlock& candidate) { return may_hold_profile(candidate, block); });
     if (!blocks) return std::unexpected(std::move(blocks.error()));
 
     for (CifBlock& candidate : *blocks) {
-        if (block && candidate.name.find(*block) == std::string_view::npos) continue;
         CifColumn* intensities = cif_column(candidate, {intensity_tags[0], intensity_tags[1], intensity_tags[2]});
         if (!intensities) continue;
         auto y = cif_numbers(*intensities);

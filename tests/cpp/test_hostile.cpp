@@ -239,6 +239,9 @@ std::vector<Hostile> hostile_inputs() {
              return s;
          },
          "scan.cif", "pdCIF: no matching block with 2theta and intensity data"},
+        // Half a million empty data blocks (3 MB): blocks without a profile are let go as they end.
+        {"cif_empty_blocks", [] { return "data_head\n_pd_block_id x\n" + repeat("data_\n", 500'000); }, "scan.cif",
+         "pdCIF: no matching block with 2theta and intensity data"},
         {"cif_open_quote_100mb", [] { return "data_profile\n_pd_block_note 'it" + repeat("xxxxxxxxxx", 10'000'000); },
          "scan.cif", "pdCIF: unterminated quoted value"},
         // UTF-16 that stops in the middle of a code unit or of a surrogate pair: detection decodes the text
