@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <type_traits>
 
 #include "error/fail.hpp"
@@ -69,14 +70,20 @@ struct Builder {
     // Whether the holder's own start tag (the prefix) has been seen.
     bool holder_open = false;
     // The holder (the document itself) and the open elements, innermost last.
-    std::vector<Element> open;
+    std::vector<Element> open{};
+    // For each open element, the one that takes its finished children: the
+    // element itself, or for a gathered element the host of its parent.
+    std::vector<std::size_t> host{};
     // Elements with this name below the root are gathered (none when empty).
     std::string_view gather;
-    Gathered gathered;
+    Gathered gathered{};
     // Where the last reported event ended: what follows is the token expat
     // failed on, when it fails.
     std::size_t event_end = 0;
-    std::optional<Error> failure;
+    std::optional<Error> failure{};
+    // Memory was refused inside a callback, which must not throw through
+    // expat: the parse is stopped and the refusal raised again after it.
+    bool out_of_memory = false;
 };
 
 Builder& builder(void* data) noexcept { return *static_cast<Builder*>(data); }
@@ -94,9 +101,21 @@ void mark(Builder& b) noexcept {
     b.event_end = index + static_cast<std::size_t>(XML_GetCurrentByteCount(b.parser));
 }
 
-void stop(Builder& b, std::string message) noexcept {
+void stop(Builder& b, std::string message) {
     if (!b.failure) b.failure = Error::parse(std::move(message));
     XML_StopParser(b.parser, XML_FALSE);
+}
+
+// Runs a callback's work; memory refused there stops the parse.
+template <class Work>
+void guarded(Builder& b, Work&& work) noexcept {
+    if (b.failure || b.out_of_memory) return;
+    try {
+        work();
+    } catch (const std::bad_alloc&) {
+        b.out_of_memory = true;
+        XML_StopParser(b.parser, XML_FALSE);
+    }
 }
 
 // Expat reports an empty-element tag as a start and an end; the tag's own
@@ -135,44 +154,52 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attribu
         b.holder_open = true;
         return;
     }
-    if (b.failure) return;
-    mark(b);
-    if (b.open.size() > max_open && !is_empty_element_tag(b)) {
-        stop(b, "XML nesting exceeds 128 elements");
-        return;
-    }
-    Element e = element(name, attributes);
-    e.gathered_first = b.gathered.spans.size();
-    if (gathers(b, e.name)) b.gathered.spans.emplace_back(0, 0);
-    b.open.push_back(std::move(e));
+    guarded(b, [&] {
+        mark(b);
+        if (b.open.size() > max_open && !is_empty_element_tag(b)) {
+            stop(b, "XML nesting exceeds 128 elements");
+            return;
+        }
+        Element e = element(name, attributes);
+        e.gathered_first = b.gathered.spans.size();
+        const bool gathered = gathers(b, e.name);
+        if (gathered) b.gathered.spans.emplace_back(0, 0);
+        b.host.push_back(gathered ? b.host.back() : b.open.size());
+        b.open.push_back(std::move(e));
+    });
 }
 
+// A finished element goes to the nearest open element that is not gathered,
+// in the order elements finish: the children of a gathered element so take
+// its place in its parent, each moved once however deep gathered elements
+// nest.
 void XMLCALL on_end(void* data, const XML_Char*) noexcept {
     Builder& b = builder(data);
-    if (b.failure) return;
-    mark(b);
-    if (b.open.size() < 2) {
-        stop(b, "unexpected XML closing element");
-        return;
-    }
-    Element done = std::move(b.open.back());
-    b.open.pop_back();
-    done.gathered_last = b.gathered.spans.size();
-    Element& parent = b.open.back();
-    if (gathers(b, done.name)) {
-        b.gathered.spans[done.gathered_first] = {b.gathered.chars.size(), done.text.size()};
-        b.gathered.chars += done.text;
-        for (Element& c : done.children) parent.children.push_back(std::move(c));
-        return;
-    }
-    parent.children.push_back(std::move(done));
+    guarded(b, [&] {
+        mark(b);
+        if (b.open.size() < 2) {
+            stop(b, "unexpected XML closing element");
+            return;
+        }
+        Element done = std::move(b.open.back());
+        b.open.pop_back();
+        b.host.pop_back();
+        done.gathered_last = b.gathered.spans.size();
+        if (gathers(b, done.name)) {
+            b.gathered.spans[done.gathered_first] = {b.gathered.chars.size(), done.text.size()};
+            b.gathered.chars += done.text;
+            return;
+        }
+        b.open[b.host.back()].children.push_back(std::move(done));
+    });
 }
 
 void XMLCALL on_text(void* data, const XML_Char* s, int len) noexcept {
     Builder& b = builder(data);
-    if (b.failure) return;
-    mark(b);
-    b.open.back().text.append(s, static_cast<std::size_t>(len));
+    guarded(b, [&] {
+        mark(b);
+        b.open.back().text.append(s, static_cast<std::size_t>(len));
+    });
 }
 
 void XMLCALL on_comment(void* data, const XML_Char*) noexcept { mark(builder(data)); }
@@ -182,7 +209,8 @@ void XMLCALL on_declaration(void* data, const XML_Char*, const XML_Char*, int) n
 
 // Called before anything of the declaration's internal subset is read.
 void XMLCALL on_doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) noexcept {
-    stop(builder(data), "XML document type declarations are not supported");
+    Builder& b = builder(data);
+    guarded(b, [&] { stop(b, "XML document type declarations are not supported"); });
 }
 
 bool is_xml_space(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -286,9 +314,11 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
 
     ParserHandle parser(XML_ParserCreate("UTF-8"), &XML_ParserFree);
     if (!parser) return parse_error("XML parse: out of memory");
-    Builder b{parser.get(), input, holder_tag.size(), false, {}, gather, {}, 0, std::nullopt};
+    Builder b{.parser = parser.get(), .input = input, .prefix = holder_tag.size(), .gather = gather};
     b.open.reserve(max_open + 2);
     b.open.emplace_back();
+    b.host.reserve(max_open + 2);
+    b.host.push_back(0);
     if (!gather.empty()) {
         // Gathered texts are parts of the input (without document types,
         // references only shorten them), so a room of the input's size is
@@ -313,7 +343,9 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     for (;;) {
         std::size_t n = input.size() <= whole_size ? input.size() : std::min(chunk_size, input.size() - pos);
         bool last = pos + n == input.size();
-        if (XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) != XML_STATUS_OK || b.failure) {
+        const bool parsed = XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) == XML_STATUS_OK;
+        if (b.out_of_memory) throw std::bad_alloc();
+        if (!parsed || b.failure) {
             // The holder is never closed: expat's "no element found" with
             // nothing but the holder open is the input's clean end.
             bool clean_end =

@@ -123,18 +123,22 @@ def test_many_calls_leave_resident_memory_flat(tmp_path, fmt):
 
 
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="the sanitizer needs more address space")
-def test_memory_the_system_refuses_is_a_memory_error():
-    """A load whose arrays do not fit the address space raises MemoryError and leaves the interpreter running."""
-    script = """if True:
+@pytest.mark.parametrize(
+    "data, name",
+    [('b"10 1\\n" * 4_000_000', "a.xy"),  # the result arrays
+     ('b"<xrdMeasurements>" + b"<a/>" * 2_000_000', "a.xrdml")],  # the element tree, built in expat's callbacks
+)
+def test_memory_the_system_refuses_is_a_memory_error(data, name):
+    """A load that does not fit the address space raises MemoryError and leaves the interpreter running."""
+    script = f"""if True:
         import re, resource, difrax
-        data = b"10 1\\n" * 4_000_000
+        data = {data}
         size = int(re.search(r"VmSize:\\s+(\\d+)", open("/proc/self/status").read())[1]) * 1024
         resource.setrlimit(resource.RLIMIT_AS, (size + (40 << 20), resource.getrlimit(resource.RLIMIT_AS)[1]))
         try:
-            difrax.read_bytes(data, "a.xy")
+            difrax.read_bytes(data, "{name}")
         except MemoryError:
             print("MemoryError", len(difrax.read_bytes(b"10 1\\n11 2\\n", "a.xy").x))
     """
     result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
     assert (result.returncode, result.stdout) == (0, "MemoryError 2\n"), result.stderr
-
