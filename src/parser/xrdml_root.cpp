@@ -57,7 +57,7 @@ bool has_xrdml_root(std::string_view text) {
             pos = past(text, pos + 2, "?>");
         } else if (rest.starts_with("<!--")) {
             pos = past(text, pos + 4, "-->");
-        } else if (rest.size() >= 9 && text::ascii_lower(rest.substr(0, 9)) == "<!doctype") {
+        } else if (text::equals_ascii_nocase(rest.substr(0, 9), "<!doctype")) {
             pos = doctype_end(text, pos);
         } else if (rest.starts_with("<!") || rest.starts_with("</")) {
             return false;  // a CDATA section, an end tag or no token at all

@@ -251,7 +251,7 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     std::string_view next = b.input.substr(std::min(b.event_end, b.input.size()));
     while (!next.empty() && is_xml_space(next.front())) next.remove_prefix(1);
     // Any letter case: <!doctype is a document type declaration all the same.
-    if (next.size() >= 9 && text::ascii_lower(next.substr(0, 9)) == "<!doctype")
+    if (text::equals_ascii_nocase(next.substr(0, 9), "<!doctype"))
         return Error::parse("XML document type declarations are not supported");
     if (outside_root && next.starts_with("</")) return Error::parse("unexpected XML closing element");
     // Text beside the root that expat cannot take (a bare "&", a control
