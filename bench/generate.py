@@ -475,7 +475,9 @@ def _zip(members: list[tuple[str, bytes]]) -> bytes:
 def write_brml(s: Scan) -> bytes:
     # Bruker DIFFRAC.SUITE container: a data container listing one raw data
     # member whose measured route declares time and step columns, the varying
-    # 2theta and theta columns and one recorded counter column.
+    # 2theta and theta columns and one recorded counter column. As in the
+    # files DIFFRAC.SUITE writes, the Datum records come before the DataViews
+    # that say what their columns are.
     container = """<?xml version="1.0" encoding="utf-8"?>
 <DataContainer xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" xmlns:xsd="http://www.w3.org/2001/XMLSchema">
   <Identifier>8b3e0bd6-3f7d-4b35-9d8c-0f5a2c1e6a01</Identifier>
@@ -506,6 +508,16 @@ def write_brml(s: Scan) -> bytes:
           </ScanAxisInfo>
         </ScanAxes>
       </ScanInformation>
+      <SubScans>
+        <SubScanInfo Steps="{s.n}" MeasuredSteps="{s.n}" StartStepNo="0" MeasuredTimePerStep="0.1" PlannedTimePerStep="0.1" />
+      </SubScans>
+"""
+    dec = s.decimals
+    rows = [
+        "      <Datum>0.1,1,%.*f,%.*f,%d</Datum>" % (dec, START + s.step * i, dec + 1, (START + s.step * i) / 2, c)
+        for i, c in enumerate(s.counts)
+    ]
+    views = """
       <DataViews>
         <RawDataView xsi:type="FixedRawDataView" Start="0" Length="2">
           <Fixed>
@@ -524,12 +536,7 @@ def write_brml(s: Scan) -> bytes:
         </RawDataView>
       </DataViews>
 """
-    dec = s.decimals
-    rows = [
-        "      <Datum>0.1,1,%.*f,%.*f,%d</Datum>" % (dec, START + s.step * i, dec + 1, (START + s.step * i) / 2, c)
-        for i, c in enumerate(s.counts)
-    ]
-    tail = "\n    </DataRoute>\n  </DataRoutes>\n</RawData>\n"
+    tail = views + "    </DataRoute>\n  </DataRoutes>\n</RawData>\n"
     raw = (head + "\n".join(rows) + tail).encode("utf-8")
     types = b'<?xml version="1.0" encoding="utf-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="xml" ContentType="application/xml" /></Types>'
     return _zip([
