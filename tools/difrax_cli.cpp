@@ -241,6 +241,23 @@ fs::path output_name(const fs::path& folder, const std::string& file, std::strin
     return folder / name;
 }
 
+// Output that never arrived (a full disk, a closed pipe) fails the run: a
+// report or a conversion nobody can read is not a success.
+void report_standard_output(int code) {
+    std::cerr << "difrax: cannot write standard output";
+    if (code != 0) std::cerr << ": " << std::strerror(code);
+    std::cerr << '\n';
+}
+
+bool standard_output_written() {
+    errno = 0;
+    std::cout.flush();
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && !std::ferror(stdout) && std::cout.good()) return true;
+    report_standard_output(errno);
+    return false;
+}
+
 int convert(const ConvertOptions& opts) {
     const bool to_stdout = !opts.output || *opts.output == "-";
     bool to_folder = false;
@@ -279,7 +296,10 @@ int convert(const ConvertOptions& opts) {
         }
         std::string text = columns(*pattern, opts.csv, file);
         if (to_stdout) {
-            std::fwrite(text.data(), 1, text.size(), stdout);
+            if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+                report_standard_output(errno);
+                return exit_refused;
+            }
         } else if (to_folder) {
             if (!write_file(output_name(*opts.output, file, ext, used), text)) status = exit_refused;
         } else if (!write_file(*opts.output, text)) {
@@ -287,7 +307,6 @@ int convert(const ConvertOptions& opts) {
         }
     }
     if (progress && terminal) std::cerr << '\n';
-    std::fflush(stdout);
     return status;
 }
 
@@ -361,11 +380,16 @@ static int run(int argc, char** argv) {
 // A load that asks for more memory than the system gives ends the run with a
 // message, not with an uncaught exception.
 int main(int argc, char** argv) {
+    int status;
     try {
-        return run(argc, argv);
+        status = run(argc, argv);
     } catch (const std::bad_alloc&) {
         std::cout.flush();
         std::cerr << "difrax: out of memory\n";
-        return exit_refused;
+        status = exit_refused;
     }
+    // A conversion stops at its first failed write and says so itself.
+    const bool reported = status == exit_refused && std::ferror(stdout);
+    if (!reported && !standard_output_written() && status == exit_ok) status = exit_refused;
+    return status;
 }

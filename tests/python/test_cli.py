@@ -174,3 +174,14 @@ def test_convert_several_to_a_folder(tmp_path):
     assert sorted(p.name for p in folder.iterdir()) == sorted(names)
     for source, name in zip([ras, brml, copy], names):
         assert (folder / name).read_text(encoding="utf-8") == run("convert", source, "--format", "csv").stdout
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="no /dev/full on this system")
+@pytest.mark.parametrize("args", [["convert", "{f}"], ["info", "{f}"], ["--help"]])
+def test_output_that_cannot_be_written_fails_the_run(args):
+    """A full disk behind standard output is a failure, not a silent success."""
+    path = example("corundum.ras")
+    with open("/dev/full", "wb") as full:
+        result = subprocess.run([TOOL, *(str(a).replace("{f}", str(path)) for a in args)], stdout=full,
+                                stderr=subprocess.PIPE)
+    assert (result.returncode, result.stderr) == (1, b"difrax: cannot write standard output: No space left on device\n")
