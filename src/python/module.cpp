@@ -337,7 +337,9 @@ PyObject* wrap(PyTypeObject* type, difrax::Pattern&& pattern) {
 }
 
 constexpr const char* pattern_names[] = {"x", "y"};
-constexpr Parameters pattern_params{"Pattern()", pattern_names, 2, 2};
+// Named as the interpreter names a class's constructor in its messages; the
+// counts are those of the signature shown, Pattern(x, y).
+constexpr Parameters pattern_params{"Pattern.__new__()", pattern_names, 2, 2};
 
 PyObject* pattern_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* bound[2] = {};

@@ -66,7 +66,9 @@ def test_binding_faults_read_as_the_interpreter_words_them(args, kwargs):
     "call, exc_type, message, note",
     [
         # Binding faults carry no note (their texts are compared with the interpreter's above).
-        (lambda: Pattern([1.0]), TypeError, "Pattern() missing 1 required positional argument: 'y'", None),
+        (lambda: Pattern([1.0]), TypeError, "Pattern.__new__() missing 1 required positional argument: 'y'", None),
+        (lambda: Pattern([1.0], [1.0], z=1), TypeError, "Pattern.__new__() got an unexpected keyword argument 'z'",
+         None),
         # Conversion: a note names the argument.
         (lambda: read(b"a.xy"), TypeError, "'bytes' object is not an instance of 'str'", "path"),
         (lambda: read(pathlib.Path("a.xy")), TypeError,
