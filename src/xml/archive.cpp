@@ -119,9 +119,16 @@ Result<std::vector<std::byte>> Archive::member(std::string_view name, std::size_
         out.resize(old + want);
         zip_int64_t got = zip_fread(file, out.data() + old, want);
         if (got < 0) {
-            std::string text = describe(zip_file_get_error(file));
+            // libzip reads a member's local header at the first read, not when
+            // the member is opened: a header whose offset or field lengths lead
+            // outside the archive fails there as an invalid argument, and is a
+            // member that cannot be opened. Damaged data (checksum, deflate
+            // stream, data cut short) has codes of its own.
+            zip_error_t* fault = zip_file_get_error(file);
+            const bool header = zip_error_code_zip(fault) == ZIP_ER_INVAL;
+            std::string text = describe(fault);
             zip_fclose(file);
-            return std::unexpected(Error::io(std::move(text)));
+            return std::unexpected(header ? Error::zip(std::move(text)) : Error::io(std::move(text)));
         }
         out.resize(old + static_cast<std::size_t>(got));
         // A short read need not be the end: only an empty one is, and it is
