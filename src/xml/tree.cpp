@@ -10,6 +10,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -235,6 +236,19 @@ bool is_reference_error(XML_Error code) noexcept {
            code == XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF;
 }
 
+// Whether the fault at `at` lies in a reference: on its "&", or after it in
+// the name or character number that follows.
+bool in_reference(std::string_view input, std::size_t at) noexcept {
+    if (at < input.size() && input[at] == '&') return true;
+    for (std::size_t i = std::min(at, input.size()); i-- > 0;) {
+        const auto c = static_cast<unsigned char>(input[i]);
+        if (c == '&') return true;
+        if (!std::isalnum(c) && c < 0x80 && std::string_view("#_-.:").find(static_cast<char>(c)) == std::string_view::npos)
+            return false;
+    }
+    return false;
+}
+
 // Turns expat's failure into the builder's message. `text` is the whole
 // decoded text and `offset` where the fed input starts in it. The token expat
 // failed on begins after the last reported event.
@@ -254,12 +268,14 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     if (text::equals_ascii_nocase(next.substr(0, 9), "<!doctype"))
         return Error::parse("XML document type declarations are not supported");
     if (outside_root && next.starts_with("</")) return Error::parse("unexpected XML closing element");
-    // Text beside the root that expat cannot take (a bare "&", a control
-    // character) counts as text outside the root.
-    if (outside_root && !next.empty() && next.front() != '<')
+    // Text beside the root that expat cannot take (a control character)
+    // counts as text outside the root. References are read there as inside
+    // it: one that cannot be resolved is its own fault, and so is a bare "&".
+    std::size_t error_at = std::min(input_index(b), b.input.size());
+    const bool reference = is_reference_error(code) || in_reference(b.input, error_at);
+    if (outside_root && !next.empty() && next.front() != '<' && !reference)
         return Error::parse("XML must contain exactly one root element");
 
-    std::size_t error_at = std::min(input_index(b), b.input.size());
     std::string detail = std::string(XML_ErrorString(code)) + " at " + position(text, offset + error_at);
 
     // A start tag that expat did not report: its attributes failed, unless

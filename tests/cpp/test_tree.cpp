@@ -60,6 +60,9 @@ TEST(Tree, RootsAndRefusals) {
            {"<a>x & y</a>", "XML parse: ..."}, {"<a>x < y</a>", "XML parse: ..."},
            // References that cannot be resolved, in text and in attribute values.
            {"<r>&foo;</r>", "XML entity: ..."}, {"<r>&#0;</r>", "XML entity: ..."},
+           // Beside the root alike; a resolvable one there is text, and a bare "&" no reference.
+           {"&foo;<r/>", "XML entity: ..."}, {"<r/>x&#0;", "XML entity: ..."}, {"<r/>&#65;", one_root},
+           {"& <r/>", "XML parse: ..."}, {"<r/>&foo <a/>", "XML parse: ..."}, {"\x01<r/>", one_root},
            {"<r><s a=\"1\" b=\"&#0;\"/></r>", attribute}, {"<r a=\"1\" a=\"2\"/>", attribute}, {"<r a=1/>", attribute},
            // A document type declaration is refused after the root too (before it: test_hostile).
            {"<r/><!DOCTYPE r>", "XML document type declarations are not supported"},
