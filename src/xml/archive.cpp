@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "error/fail.hpp"
 
@@ -61,10 +62,35 @@ std::optional<zip_uint64_t> locate(zip_t* zip, std::string_view name) {
     return std::nullopt;
 }
 
+// libzip looks for the end-of-central-directory record in the archive's last
+// 65,577 bytes (the record, its longest comment and a ZIP64 locator) and
+// weighs every candidate it finds by reading the whole central directory and
+// every local header: a tail that repeats the record thousands of times takes
+// minutes to open. An archive has one such record; a comment or stored data
+// may hold its signature by chance, but hardly ever more than a few times.
+constexpr std::size_t end_record_search = 65535 + 22 + 20;
+constexpr std::size_t most_end_records = 8;
+
+bool too_many_end_records(std::span<const std::byte> data) {
+    constexpr std::string_view signature = "PK\x05\x06";
+    const std::size_t from = data.size() > end_record_search ? data.size() - end_record_search : 0;
+    const std::string_view tail(reinterpret_cast<const char*>(data.data()) + from, data.size() - from);
+    std::size_t found = 0;
+    for (std::size_t at = tail.find(signature); at != std::string_view::npos; at = tail.find(signature, at + 1))
+        if (++found > most_end_records) return true;
+    return false;
+}
+
 }  // namespace
 
 Result<Archive> Archive::open(std::span<const std::byte> data) {
     zip_error_t error;
+    if (too_many_end_records(data)) {
+        zip_error_init_with_code(&error, ZIP_ER_INCONS);
+        std::string text = describe(&error);
+        zip_error_fini(&error);
+        return std::unexpected(Error::zip(std::move(text)));
+    }
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(data.data(), data.size(), 0, &error);
     if (!source) {

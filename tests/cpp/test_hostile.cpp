@@ -283,6 +283,16 @@ TEST(HostileArchive, DeclaredSizesAreNotTrusted) {
     }
 }
 
+// An archive whose tail repeats its end-of-central-directory record: libzip
+// would read the whole directory once per copy (minutes for thousands of
+// copies), so more than a few copies are refused before it opens the archive.
+TEST(HostileArchive, RepeatedEndRecordsAreRefused) {
+    const std::string archive = rasx(deflated(points));
+    const std::string end_record = archive.substr(archive.size() - 22);
+    EXPECT_EQ(outcome(load(archive + repeat(end_record, 7), "scan.rasx")), "10:1 10.1:2 10.2:3");
+    EXPECT_EQ(error_text(load(archive + repeat(end_record, 8), "scan.rasx")), "Zip error: Zip archive inconsistent");
+}
+
 // The counter must see the library's allocations, or the bounds above would
 // hold trivially.
 TEST(HostileMeasure, CountsTheLibrarysAllocations) {
