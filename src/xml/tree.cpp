@@ -60,14 +60,17 @@ constexpr std::size_t max_open = 128;
 // small.
 constexpr std::size_t whole_size = std::size_t{1} << 20;
 constexpr std::size_t chunk_size = std::size_t{1} << 16;
+constexpr std::size_t first_piece = std::size_t{1} << 10;
 
 // What the expat callbacks share while one document is read.
 struct Builder {
     XML_Parser parser;
-    // The text as fed to expat, after `prefix` bytes of its own; byte
-    // indexes reported by expat, less `prefix`, point into it.
+    // The text as fed to expat, after `prefix` bytes of its own: byte
+    // indexes reported by expat, less `prefix`, are offsets from `base`,
+    // where the present parse began (see `resume_at`).
     std::string_view input;
     std::size_t prefix = 0;
+    std::size_t base = 0;
     // Whether the holder's own start tag (the prefix) has been seen.
     bool holder_open = false;
     // The holder (the document itself) and the open elements, innermost last.
@@ -93,7 +96,7 @@ Builder& builder(void* data) noexcept { return *static_cast<Builder*>(data); }
 std::size_t input_index(const Builder& b) noexcept {
     auto index = XML_GetCurrentByteIndex(b.parser);
     if (index < 0 || static_cast<std::size_t>(index) < b.prefix) return std::string_view::npos;
-    return static_cast<std::size_t>(index) - b.prefix;
+    return static_cast<std::size_t>(index) - b.prefix + b.base;
 }
 
 void mark(Builder& b) noexcept {
@@ -236,6 +239,14 @@ bool is_reference_error(XML_Error code) noexcept {
            code == XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF;
 }
 
+// The input from where the last reported event ended, blanks passed over:
+// the token expat failed on begins there.
+std::string_view failing_token(const Builder& b) noexcept {
+    std::string_view next = b.input.substr(std::min(b.event_end, b.input.size()));
+    while (!next.empty() && is_xml_space(next.front())) next.remove_prefix(1);
+    return next;
+}
+
 // Whether the fault at `at` lies in a reference: on its "&", or after it in
 // the name or character number that follows.
 bool in_reference(std::string_view input, std::size_t at) noexcept {
@@ -262,8 +273,7 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
     // parser's fault like any other.
     if (code == XML_ERROR_NO_ELEMENTS) return Error::parse("truncated XML document");
 
-    std::string_view next = b.input.substr(std::min(b.event_end, b.input.size()));
-    while (!next.empty() && is_xml_space(next.front())) next.remove_prefix(1);
+    const std::string_view next = failing_token(b);
     // Any letter case: <!doctype is a document type declaration all the same.
     if (text::equals_ascii_nocase(next.substr(0, 9), "<!doctype"))
         return Error::parse("XML document type declarations are not supported");
@@ -299,6 +309,44 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
 }
 
 using ParserHandle = std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)>;
+
+// Sets the builder's handlers on a new or reset parser and opens the holder.
+bool begin(Builder& b, std::string_view holder_tag) {
+    XML_SetUserData(b.parser, &b);
+    XML_SetElementHandler(b.parser, on_start, on_end);
+    XML_SetCharacterDataHandler(b.parser, on_text);
+    XML_SetCommentHandler(b.parser, on_comment);
+    XML_SetProcessingInstructionHandler(b.parser, on_instruction);
+    XML_SetCdataSectionHandler(b.parser, on_cdata, on_cdata);
+    XML_SetXmlDeclHandler(b.parser, on_declaration);
+    XML_SetStartDoctypeDeclHandler(b.parser, on_doctype);
+    XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
+    return XML_Parse(b.parser, holder_tag.data(), static_cast<int>(holder_tag.size()), XML_FALSE) == XML_STATUS_OK;
+}
+
+// Where reading goes on after a fault of expat's beside the root that the
+// document's events do not make: a processing instruction expat refuses
+// there (an XML declaration after the start, a target spelt XML) is passed
+// over like any other, and characters expat does not take in text (control
+// characters) are text of the document, which then holds no single root;
+// but a fault further on outranks that, so reading goes on. npos when the
+// fault is the document's own.
+std::size_t resume_at(Builder& b, XML_Error code) {
+    if (b.failure || b.open.size() != 1 || !b.holder_open) return std::string_view::npos;
+    const std::string_view next = failing_token(b);
+    const std::size_t at = b.input.size() - next.size();
+    if (next.starts_with("<?")) {
+        const std::size_t end = b.input.find("?>", at + 2);
+        return end == std::string_view::npos ? end : end + 2;
+    }
+    if (code != XML_ERROR_INVALID_TOKEN || next.empty() || next.front() == '<' ||
+        in_reference(b.input, std::min(input_index(b), b.input.size())))
+        return std::string_view::npos;
+    std::size_t end = b.input.find_first_of("<&", at);
+    if (end == std::string_view::npos) end = b.input.size();
+    b.open.front().text.append(b.input.substr(at, end - at));
+    return end;
+}
 
 }  // namespace
 
@@ -343,21 +391,13 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
         b.gathered.chars.reserve(input.size());
     }
 
-    XML_SetUserData(b.parser, &b);
-    XML_SetElementHandler(b.parser, on_start, on_end);
-    XML_SetCharacterDataHandler(b.parser, on_text);
-    XML_SetCommentHandler(b.parser, on_comment);
-    XML_SetProcessingInstructionHandler(b.parser, on_instruction);
-    XML_SetCdataSectionHandler(b.parser, on_cdata, on_cdata);
-    XML_SetXmlDeclHandler(b.parser, on_declaration);
-    XML_SetStartDoctypeDeclHandler(b.parser, on_doctype);
-    XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
-
-    if (XML_Parse(b.parser, holder_tag.data(), static_cast<int>(holder_tag.size()), XML_FALSE) != XML_STATUS_OK)
-        return parse_error("XML parse: out of memory");
+    if (!begin(b, holder_tag)) return parse_error("XML parse: out of memory");
     std::size_t pos = 0;
+    // After a new parse has begun (see below), pieces start small and grow:
+    // expat copies each piece whole, and the next fault may be near.
+    std::size_t piece = input.size() <= whole_size ? input.size() : chunk_size;
     for (;;) {
-        std::size_t n = input.size() <= whole_size ? input.size() : std::min(chunk_size, input.size() - pos);
+        std::size_t n = std::min(piece, input.size() - pos);
         bool last = pos + n == input.size();
         const bool parsed = XML_Parse(b.parser, input.data() + pos, static_cast<int>(n), last) == XML_STATUS_OK;
         if (b.out_of_memory) throw std::bad_alloc();
@@ -366,10 +406,22 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
             // nothing but the holder open is the input's clean end.
             bool clean_end =
                 last && !b.failure && b.open.size() == 1 && XML_GetErrorCode(b.parser) == XML_ERROR_NO_ELEMENTS;
-            if (!clean_end) return std::unexpected(failure(b, text, offset));
+            if (!clean_end) {
+                const std::size_t resume = resume_at(b, XML_GetErrorCode(b.parser));
+                if (resume == std::string_view::npos) return std::unexpected(failure(b, text, offset));
+                // Only the holder is open: a new parse from there, inside a
+                // new holder, goes on where the document stands.
+                XML_ParserReset(b.parser, "UTF-8");
+                b.base = b.event_end = pos = resume;
+                b.holder_open = false;
+                if (!begin(b, holder_tag)) return parse_error("XML parse: out of memory");
+                piece = first_piece;
+                continue;
+            }
         }
         pos += n;
         if (last) break;
+        piece = std::max(piece, std::min(2 * piece, chunk_size));
     }
 
     Element& holder = b.open.front();

@@ -63,6 +63,11 @@ TEST(Tree, RootsAndRefusals) {
            // Beside the root alike; a resolvable one there is text, and a bare "&" no reference.
            {"&foo;<r/>", "XML entity: ..."}, {"<r/>x&#0;", "XML entity: ..."}, {"<r/>&#65;", one_root},
            {"& <r/>", "XML parse: ..."}, {"<r/>&foo <a/>", "XML parse: ..."}, {"\x01<r/>", one_root},
+           // Beside the root, characters expat refuses in text are text, and declarations and
+           // instructions it refuses there are passed over: what follows is still read.
+           {"\x01<r><a>", truncated}, {"<r/>\x01<!DOCTYPE x>", "XML document type declarations are not supported"},
+           {"\x02<r/>\x01</r>", "unexpected XML closing element"}, {"<r/>]]>", one_root},
+           {"<!--c--><?xml version=\"1.0\"?><?XML x?><r>1</r><?xml?>", "r[1]"}, {"<r><?xml?></r>", "XML parse: ..."},
            {"<r><s a=\"1\" b=\"&#0;\"/></r>", attribute}, {"<r a=\"1\" a=\"2\"/>", attribute}, {"<r a=1/>", attribute},
            // A document type declaration is refused after the root too (before it: test_hostile).
            {"<r/><!DOCTYPE r>", "XML document type declarations are not supported"},
