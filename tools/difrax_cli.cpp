@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <new>
 #include <optional>
 #include <set>
@@ -105,8 +106,20 @@ std::string number_text(double v) {
     return s;
 }
 
+// A name or message as shown: control characters become "?" (a line break
+// in a name would start a data row of a conversion, an escape sequence would
+// command the terminal).
+std::string printable(std::string_view name) {
+    std::string out(name);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return out;
+}
+
+// Refusals may quote a name found in an archive: they are shown printable
+// like the file's name.
 void report(const std::string& file, const difrax::Error& error) {
-    std::cerr << "difrax: " << file << ": " << error.display() << '\n';
+    std::cerr << "difrax: " << printable(file) << ": " << printable(error.display()) << '\n';
 }
 
 // ---------------------------------------------------------------------------
@@ -149,7 +162,7 @@ int info(const std::vector<std::string>& files) {
         }
         auto count = difrax::count_patterns(bytes_of(*data), *format);
         if (!count) {
-            std::cout << file << ": " << difrax::format_name(*format) << '\n';
+            std::cout << printable(file) << ": " << difrax::format_name(*format) << '\n';
             report(file, count.error());
             status = exit_refused;
             continue;
@@ -157,12 +170,12 @@ int info(const std::vector<std::string>& files) {
         if (*count == 0) {
             // Nothing to choose from: the load of the first pattern says why.
             auto first = difrax::read_bytes_with_options(bytes_of(*data), file, {});
-            std::cout << file << ": " << difrax::format_name(*format) << ", no patterns\n";
+            std::cout << printable(file) << ": " << difrax::format_name(*format) << ", no patterns\n";
             if (!first) report(file, first.error());
             status = exit_refused;
             continue;
         }
-        std::cout << file << ": " << difrax::format_name(*format) << ", " << *count
+        std::cout << printable(file) << ": " << difrax::format_name(*format) << ", " << *count
                   << (*count == 1 ? " pattern\n" : " patterns\n");
         for (std::uint64_t i = 0; i < *count; ++i) {
             difrax::ReadOptions options;
@@ -172,7 +185,7 @@ int info(const std::vector<std::string>& files) {
             if (pattern) {
                 std::cout << describe(*pattern) << '\n';
             } else {
-                std::cout << "refused: " << pattern.error().display() << '\n';
+                std::cout << "refused: " << printable(pattern.error().display()) << '\n';
                 status = exit_refused;
             }
         }
@@ -190,14 +203,6 @@ struct ConvertOptions {
     std::vector<std::string> files;
 };
 
-// The file name for a comment line: control characters (a line break in a
-// name would start a data row) become "?".
-std::string printable(std::string_view name) {
-    std::string out(name);
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
 
 std::string columns(const difrax::Pattern& p, bool csv, const std::string& source) {
     std::string out;
@@ -231,13 +236,21 @@ bool write_file(const fs::path& path, const std::string& text) {
 }
 
 // Output names in a folder: the input's name with the new extension, made
-// unique when two inputs share a name.
-fs::path output_name(const fs::path& folder, const std::string& file, std::string_view ext,
-                     std::set<std::string>& used) {
+// unique when two inputs share a name by the first free number from 2. The
+// search for a name goes on from where the last one for the same input name
+// stopped (every number before it is taken), so that thousands of inputs of
+// one name are not numbered from 2 each time.
+struct OutputNames {
+    std::set<std::string> used;
+    std::map<std::string, int> next_number;
+};
+
+fs::path output_name(const fs::path& folder, const std::string& file, std::string_view ext, OutputNames& names) {
     std::string stem = fs::path(file).filename().string();
     std::string name = stem + std::string(ext);
-    for (int k = 2; used.count(name); ++k) name = stem + "-" + std::to_string(k) + std::string(ext);
-    used.insert(name);
+    int& k = names.next_number.try_emplace(stem, 2).first->second;
+    while (names.used.count(name)) name = stem + "-" + std::to_string(k++) + std::string(ext);
+    names.used.insert(name);
     return folder / name;
 }
 
@@ -273,7 +286,7 @@ int convert(const ConvertOptions& opts) {
         }
     }
     const std::string_view ext = opts.csv ? ".csv" : ".xy";
-    std::set<std::string> used;
+    OutputNames names;
     // Converting many files to a folder shows how far it has got.
     const bool progress = to_folder && opts.files.size() > 1;
     const bool terminal = ::isatty(STDERR_FILENO) != 0;
@@ -301,7 +314,7 @@ int convert(const ConvertOptions& opts) {
                 return exit_refused;
             }
         } else if (to_folder) {
-            if (!write_file(output_name(*opts.output, file, ext, used), text)) status = exit_refused;
+            if (!write_file(output_name(*opts.output, file, ext, names), text)) status = exit_refused;
         } else if (!write_file(*opts.output, text)) {
             status = exit_refused;
         }

@@ -112,12 +112,17 @@ def test_info_and_round_trip(source, tmp_path):
             assert load(str(out)) == expected, (options, form)
 
 
-def test_a_line_break_in_a_name_does_not_start_a_data_row(tmp_path):
-    odd = tmp_path / "scan\n5 7"
+def test_control_characters_in_names_are_not_written_out(tmp_path):
+    """A line break in a name would start a data row; an escape would command the terminal."""
+    odd, refused = tmp_path / "scan\n5 7", tmp_path / "\x1b[2Jgone.xy"
     odd.write_text("10 1\n11 2\n", encoding="utf-8")
+    shown = str(odd).replace("\n", "?")
     result = run("convert", odd)
     assert (result.returncode, result.stderr) == (0, "")
-    assert result.stdout == "# 2theta intensity, from " + str(odd).replace("\n", "?") + "\n10 1\n11 2\n"
+    assert result.stdout == f"# 2theta intensity, from {shown}\n10 1\n11 2\n"
+    result = run("info", odd, refused)
+    assert result.stdout.startswith(f"{shown}: XY, 1 pattern\n  [0] 2 points")
+    assert result.stderr.startswith(f"difrax: {str(refused).replace(chr(27), '?')}: IO error: ")
 
 
 def test_info_reports_every_file_and_exits_1_when_one_is_refused(tmp_path):
