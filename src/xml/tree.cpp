@@ -11,10 +11,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <random>
 #include <type_traits>
 
 #include "error/fail.hpp"
@@ -310,6 +314,20 @@ Error failure(const Builder& b, std::string_view text, std::size_t offset) {
 
 using ParserHandle = std::unique_ptr<std::remove_pointer_t<XML_Parser>, decltype(&XML_ParserFree)>;
 
+// A hash salt for the parsers of one document (never 0, which would make
+// expat draw its own); from the system's random source, or where it has
+// none, from the time and an address of this run.
+unsigned long document_salt(const Builder& b) noexcept {
+    unsigned long salt;
+    try {
+        salt = std::random_device{}();
+    } catch (...) {
+        salt = static_cast<unsigned long>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+               reinterpret_cast<std::uintptr_t>(&b);
+    }
+    return salt | 1u;
+}
+
 // Sets the builder's handlers on a new or reset parser and opens the holder.
 bool begin(Builder& b, std::string_view holder_tag) {
     XML_SetUserData(b.parser, &b);
@@ -328,9 +346,9 @@ bool begin(Builder& b, std::string_view holder_tag) {
 // document's events do not make: a processing instruction expat refuses
 // there (an XML declaration after the start, a target spelt XML) is passed
 // over like any other, and characters expat does not take in text (control
-// characters) are text of the document, which then holds no single root;
-// but a fault further on outranks that, so reading goes on. npos when the
-// fault is the document's own.
+// characters) are text of the document: unless they are white space, the
+// document then holds no single root, but a fault further on outranks that,
+// so reading goes on. npos when the fault is the document's own.
 std::size_t resume_at(Builder& b, XML_Error code) {
     if (b.failure || b.open.size() != 1 || !b.holder_open) return std::string_view::npos;
     const std::string_view next = failing_token(b);
@@ -393,6 +411,7 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
 
     if (!begin(b, holder_tag)) return parse_error("XML parse: out of memory");
     std::size_t pos = 0;
+    std::optional<unsigned long> salt;
     // After a new parse has begun (see below), pieces start small and grow:
     // expat copies each piece whole, and the next fault may be near.
     std::size_t piece = input.size() <= whole_size ? input.size() : chunk_size;
@@ -410,8 +429,15 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
                 const std::size_t resume = resume_at(b, XML_GetErrorCode(b.parser));
                 if (resume == std::string_view::npos) return std::unexpected(failure(b, text, offset));
                 // Only the holder is open: a new parse from there, inside a
-                // new holder, goes on where the document stands.
-                XML_ParserReset(b.parser, "UTF-8");
+                // new holder, goes on where the document stands. A new
+                // parser, not a reset one: a reset clears expat's name tables
+                // over all the room they ever took, which a document of many
+                // names and many such faults would pay for at each fault.
+                // The new parsers share one hash salt, drawn once.
+                if (!salt) salt = document_salt(b);
+                parser.reset(XML_ParserCreate("UTF-8"));
+                if (!parser || !XML_SetHashSalt(parser.get(), *salt)) return parse_error("XML parse: out of memory");
+                b.parser = parser.get();
                 b.base = b.event_end = pos = resume;
                 b.holder_open = false;
                 if (!begin(b, holder_tag)) return parse_error("XML parse: out of memory");
