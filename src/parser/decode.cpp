@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "error/fail.hpp"
 #include "text/unicode.hpp"
 
@@ -44,7 +48,16 @@ long sequence_length(const unsigned char* s, std::size_t n, std::size_t i) {
 std::size_t valid_prefix(const unsigned char* s, std::size_t n) {
     std::size_t i = 0;
     while (i < n) {
-        // ASCII runs dominate numeric text: skip 32 bytes at a time, then 8.
+        // ASCII runs dominate numeric text: skip 64 bytes at a time, then 8.
+#if defined(__SSE2__)
+        while (i + 64 <= n) {
+            const auto* p = reinterpret_cast<const __m128i*>(s + i);
+            const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                                             _mm_or_si128(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3)));
+            if (_mm_movemask_epi8(any) != 0) break;
+            i += 64;
+        }
+#endif
         while (i + 32 <= n) {
             std::uint64_t w[4];
             __builtin_memcpy(w, s + i, 32);
