@@ -39,9 +39,12 @@ TEST(Numbers, ShortDecimalsWhereverTheyStand) {
         while (n-- > 0) out += static_cast<char>('0' + random() % 10);
         return out;
     };
-    const std::string_view after[] = {"", " ", "\n", ",", "x", ".", "e", "e5", "E-3", "0", "1234567", "/", ":"};
-    for (int round = 0; round < 20000; ++round) {
-        const std::size_t whole = random() % 10, fraction = random() % 10;
+    // Bytes next to the digits in value ("/", ":", and digits with the top bit set), and runs
+    // around eight digits, the width read at once.
+    const std::string_view after[] = {"", " ", "\n", ",", "x", ".", "e", "e5", "E-3", "0", "1234567", "/", ":",
+                                      "\xB0", "\xB9", std::string_view("\0", 1)};
+    for (int round = 0; round < 40000; ++round) {
+        const std::size_t whole = random() % (round % 2 ? 10 : 22), fraction = random() % (round % 2 ? 10 : 22);
         const bool point = fraction > 0 || random() % 3 == 0;
         const std::string sign = random() % 4 == 0 ? "-" : "", head = digits(whole) + (point ? "." : "");
         const std::string_view tail = after[random() % std::size(after)];
