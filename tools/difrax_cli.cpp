@@ -203,7 +203,6 @@ struct ConvertOptions {
     std::vector<std::string> files;
 };
 
-
 std::string columns(const difrax::Pattern& p, bool csv, const std::string& source) {
     std::string out;
     out.reserve(p.size() * 24 + 64);
