@@ -328,8 +328,17 @@ unsigned long document_salt(const Builder& b) noexcept {
     return salt | 1u;
 }
 
-// Sets the builder's handlers on a new or reset parser and opens the holder.
-bool begin(Builder& b, std::string_view holder_tag) {
+// The holder's start tag, fed to every parser before the document.
+constexpr std::string_view holder_tag = "<_>";
+
+// A new parser for the builder, its handlers set and the holder opened;
+// false when memory is refused. The parsers of one document after the first
+// share `salt` (none: expat draws its own).
+bool start_parser(ParserHandle& parser, Builder& b, std::optional<unsigned long> salt) {
+    parser.reset(XML_ParserCreate("UTF-8"));
+    if (!parser || (salt && !XML_SetHashSalt(parser.get(), *salt))) return false;
+    b.parser = parser.get();
+    b.holder_open = false;
     XML_SetUserData(b.parser, &b);
     XML_SetElementHandler(b.parser, on_start, on_end);
     XML_SetCharacterDataHandler(b.parser, on_text);
@@ -392,11 +401,8 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
     if (std::size_t end = declared ? input.find("?>", 5) : std::string_view::npos; end != std::string_view::npos)
         input.remove_prefix(end + 2);
     std::size_t offset = input.empty() ? text.size() : static_cast<std::size_t>(input.data() - text.data());
-    constexpr std::string_view holder_tag = "<_>";
-
-    ParserHandle parser(XML_ParserCreate("UTF-8"), &XML_ParserFree);
-    if (!parser) return parse_error("XML parse: out of memory");
-    Builder b{.parser = parser.get(), .input = input, .prefix = holder_tag.size(), .gather = gather};
+    ParserHandle parser(nullptr, &XML_ParserFree);
+    Builder b{.parser = nullptr, .input = input, .prefix = holder_tag.size(), .gather = gather};
     b.open.reserve(max_open + 2);
     b.open.emplace_back();
     b.host.reserve(max_open + 2);
@@ -409,7 +415,7 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
         b.gathered.chars.reserve(input.size());
     }
 
-    if (!begin(b, holder_tag)) return parse_error("XML parse: out of memory");
+    if (!start_parser(parser, b, std::nullopt)) return parse_error("XML parse: out of memory");
     std::size_t pos = 0;
     std::optional<unsigned long> salt;
     // After a new parse has begun (see below), pieces start small and grow:
@@ -435,12 +441,8 @@ Result<Document> document(std::span<const std::byte> bytes, std::string_view gat
                 // names and many such faults would pay for at each fault.
                 // The new parsers share one hash salt, drawn once.
                 if (!salt) salt = document_salt(b);
-                parser.reset(XML_ParserCreate("UTF-8"));
-                if (!parser || !XML_SetHashSalt(parser.get(), *salt)) return parse_error("XML parse: out of memory");
-                b.parser = parser.get();
                 b.base = b.event_end = pos = resume;
-                b.holder_open = false;
-                if (!begin(b, holder_tag)) return parse_error("XML parse: out of memory");
+                if (!start_parser(parser, b, salt)) return parse_error("XML parse: out of memory");
                 piece = first_piece;
                 continue;
             }
